@@ -1,0 +1,21 @@
+// Modbus RTU request frames for the controller and their CRC.
+#pragma once
+
+#include <QByteArray>
+#include <QStringView>
+
+namespace chamber {
+
+constexpr char slaveaddress = 0x01;
+constexpr quint16 temperatureregister = 100;
+constexpr quint16 setpointregister = 300;
+
+// CRC-16/MODBUS of message: two bytes, low byte first as it goes on the wire.
+QByteArray calccrc(const QByteArray &message);
+
+// The whole frame (CRC included) for the command word mode, compared without regard to case:
+// "settemp" writes dataout (tenths of a degree, rounded half to even, low 16 bits) to the
+// setpoint register; "readtemp" reads the temperature register. Empty for any other word.
+QByteArray framefor(QStringView mode, double dataout);
+
+} // namespace chamber

@@ -1,0 +1,23 @@
+// Parsing the serial settings text "9600,n,8,1".
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace chamber {
+
+struct PortSettings
+{
+    enum Parity { None, Even, Odd, Mark, Space };
+    enum StopBits { One, OneAndHalf, Two };
+    qint32 baud = 9600;
+    Parity parity = None;
+    int databits = 8;
+    StopBits stopbits = One;
+};
+
+// nullopt for a malformed text: baud, parity n/e/o/m/s, data bits 5 to 8, stop bits 1/1.5/2.
+std::optional<PortSettings> parsesettings(const QString &settings);
+
+} // namespace chamber

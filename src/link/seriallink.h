@@ -1,0 +1,30 @@
+// The serial port control that the window talks through.
+#pragma once
+
+#include "util/errorrecord.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+namespace chamber {
+
+class SerialLink : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    virtual bool OpenPort(const QString &port, const QString &settings) = 0; // false: lasterror()
+    virtual void ClosePort() = 0;                        // harmless when nothing is open
+    virtual void SendData(const QByteArray &frame) = 0;  // dropped when no port is open
+    virtual QByteArray ReadData() = 0;                   // every byte received since the last read
+    virtual ErrorRecord lasterror() const = 0;
+
+signals:
+    void DataArrival();
+    // The open port failed under us (unplugged adapter, vanished pseudo-terminal). The link has
+    // already closed it; lasterror() says why. Raised once per open.
+    void PortLost();
+};
+
+} // namespace chamber

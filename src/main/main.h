@@ -1,0 +1,114 @@
+// The main window "Temperature controller": the whole operator interface and its handlers.
+#pragma once
+
+#include "link/seriallink.h"
+
+#include <QByteArray>
+#include <QLine>
+#include <QWidget>
+
+#include <array>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+
+namespace chamber {
+
+// A line shape of the static profile diagram: end points in twips, thickness in pixels.
+struct LineShape
+{
+    QLine twipsline;
+    int thickness;
+};
+
+class main : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit main(SerialLink *link, QWidget *parent = nullptr);
+
+    // Scans the ports and fills portselect; called once after construction, before show().
+    void Form_Load();
+
+    // Window events, public so that tests can drive them as the toolkit would.
+    void Timer1_Timer();
+    void rs232_DataArrival();
+    void rs232_PortLost();
+    void portselect_Click();
+    void Command1_Click(int Index);
+    void cyclerun_Click();
+    void cycles_DblClick(int Index);
+    void rampenable_Click(int Index);
+
+    int portselect_KeyPress(int KeyAscii);
+    int setpoint_KeyPress(int KeyAscii);
+    int setpoints_KeyPress(int Index, int KeyAscii);
+    int dwells_KeyPress(int Index, int KeyAscii);
+    int cycles_KeyPress(int Index, int KeyAscii);
+    void setpoint_LostFocus();
+    void setpoints_LostFocus(int Index);
+    void dwells_LostFocus(int Index);
+    void cycles_LostFocus(int Index);
+
+    // The profile diagram, drawn beneath the controls.
+    std::array<LineShape, 8> Line1{};
+    std::array<LineShape, 2> Line2{};
+    std::array<LineShape, 8> Line3{};
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void createcontrols();
+    void portscan(std::array<QString, 101> &datalist);
+    void Form_QueryUnload();
+    void Form_Unload();
+
+    void transmit(const QString &mode, double dataout);
+    void comwrite(const QByteArray &datain, int timetowait);
+    void process(int Index, const QString &datain, int destinationx, int timeoutx, int delayx);
+
+    void startcycle();
+    void stopcycle();
+    void takestep(int step);
+    void approachstart(int point, int nextstep);
+    void approachtest(int point, int nextstep);
+
+    void normalise(QLineEdit *field, int decimals, bool limited);
+
+    SerialLink *rs232;
+
+    std::array<QPushButton *, 2> Command1{};
+    QCheckBox *autoread = nullptr;
+    QLineEdit *tmult = nullptr;
+    QCheckBox *autosamples = nullptr;
+    QLineEdit *setpoint = nullptr;
+    QLineEdit *currenttemp = nullptr;
+    std::array<QLabel *, 4> Label1{};
+    QLineEdit *errorcount = nullptr;
+    QComboBox *portselect = nullptr;
+    std::array<QLineEdit *, 4> setpoints{};
+    std::array<QCheckBox *, 2> rampenable{};
+    std::array<QLineEdit *, 4> dwells{};
+    std::array<QLineEdit *, 2> cycles{};
+    QCheckBox *cyclerun = nullptr;
+    QLineEdit *cyclemode = nullptr;
+    QLineEdit *countdown = nullptr;
+    QTimer *Timer1 = nullptr;
+
+    bool portready = false;
+    QByteArray rxbuffer;
+    bool portok = false;
+    int cyclestep = 0;
+    qint64 dwellcount = 0;
+    int tickcount = 0;
+    bool instep = false; // a tick is inside a step; a nested tick must not take another
+};
+
+} // namespace chamber

@@ -1,0 +1,45 @@
+// The shared routines alert, delay and numerickey, and the state they share.
+#pragma once
+
+#include "util/errorrecord.h"
+
+#include <QString>
+
+#include <functional>
+
+namespace chamber::basicutilities {
+
+// Two characters between the names that Z_selectfile collects.
+inline const QString listsep = QStringLiteral("\r\n");
+
+// The error that a caller's trap has just caught; alert kind 2 reports it.
+ErrorRecord &pendingerror();
+
+// Shows the modal Z_alert. kind 0: beep, text centred; 1: no beep, text left; 2: beep, the
+// pending error's report centred; any other kind shows nothing. True when closed with "OK".
+// Returns false at once, showing nothing, while an alert is already open.
+bool alert(const QString &title, const QString &msgtext, int kind);
+
+// Milliseconds from a clock that never goes back.
+using MonotonicClock = std::function<qint64()>;
+
+// Processes window events until hundredths / 100 seconds have passed on clock (a monotonic clock
+// by default), at least once; 0 returns at once without processing events.
+void delay(int hundredths, const MonotonicClock &clock = {});
+
+// keyascii when it may be typed into a numeric field (digits, ".", Enter, Backspace, 127), else 0.
+int numerickey(int keyascii);
+
+// Places that process window events (delay, the reply decoder, the modal alert, the port scan)
+// count themselves here, so that closing the window inside one of them can end the program at once.
+class PumpScope
+{
+public:
+    PumpScope();
+    ~PumpScope();
+    PumpScope(const PumpScope &) = delete;
+    PumpScope &operator=(const PumpScope &) = delete;
+};
+int pumpdepth();
+
+} // namespace chamber::basicutilities

@@ -1,0 +1,80 @@
+// A SerialLink that records what the window does with the port and plays the line's part.
+#pragma once
+
+#include "link/seriallink.h"
+
+#include <QList>
+#include <QSet>
+#include <QStringList>
+
+#include <functional>
+
+namespace chamber {
+
+class FakeSerialLink : public SerialLink
+{
+    Q_OBJECT
+public:
+    using SerialLink::SerialLink;
+
+    bool OpenPort(const QString &port, const QString &settings) override
+    {
+        calls << QStringLiteral("open %1 %2").arg(port, settings);
+        if (!present.contains(port)) {
+            error = {8002, QStringLiteral("Invalid port number")};
+            return false;
+        }
+        openport = port;
+        return true;
+    }
+    void ClosePort() override
+    {
+        calls << QStringLiteral("close");
+        openport.clear();
+    }
+    void SendData(const QByteArray &frame) override
+    {
+        calls << QStringLiteral("send %1").arg(QString::fromLatin1(frame.toHex(' ')));
+        if (openport.isEmpty())
+            return;
+        sent << frame;
+        if (answer)
+            answer(frame);
+    }
+    QByteArray ReadData() override
+    {
+        QByteArray bytes;
+        bytes.swap(pending);
+        return bytes;
+    }
+    ErrorRecord lasterror() const override { return error; }
+
+    // Queues bytes as if they had arrived on the line, in pieces of at most piece bytes each,
+    // and raises DataArrival for every piece.
+    void feed(const QByteArray &bytes, qsizetype piece = 0)
+    {
+        if (piece <= 0)
+            piece = bytes.size();
+        for (qsizetype at = 0; at < bytes.size(); at += piece) {
+            pending += bytes.mid(at, piece);
+            emit DataArrival();
+        }
+    }
+    // The port fails under the window, as an unplugged adapter does.
+    void lose(const QString &description)
+    {
+        openport.clear();
+        error = {12, description};
+        emit PortLost();
+    }
+
+    QSet<QString> present;     // names that open
+    QStringList calls;         // every open, close and send, in order
+    QList<QByteArray> sent;    // frames written while a port was open
+    QString openport;          // empty when closed
+    ErrorRecord error;
+    std::function<void(const QByteArray &)> answer; // called for each frame sent
+    QByteArray pending;
+};
+
+} // namespace chamber
