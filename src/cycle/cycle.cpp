@@ -1,1 +1,214 @@
-// placeholder: being written
+// The automatic cycle: start and stop of a run, the 250 ms tick and the profile step machine.
+#include "main/main.h"
+
+#include "util/numbertext.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace chamber {
+
+namespace {
+
+constexpr int ticksperdwellsecond = 4;
+constexpr double restsetpointtenths = 250;
+// Longer dwells are capped here (about 68 years) rather than wrapped into a short one.
+constexpr double longestdwellseconds = std::numeric_limits<qint32>::max();
+
+const QColor white(255, 255, 255);
+const QColor red(255, 0, 0);
+const QColor blue(0, 0, 255);
+const QColor green(0, 255, 0);
+const QColor grey(128, 128, 128);
+
+void setbackground(QLineEdit *field, const QColor &colour)
+{
+    QPalette palette = field->palette();
+    palette.setColor(QPalette::Base, colour);
+    field->setPalette(palette);
+}
+
+} // namespace
+
+void main::startcycle()
+{
+    Command1[0]->setEnabled(false);
+    Command1[1]->setEnabled(false);
+    portselect->setEnabled(false);
+    rampenable[0]->setEnabled(false);
+    if (!rampenable[0]->isChecked()) {
+        setbackground(setpoints[2], grey);
+        setbackground(dwells[2], grey);
+    }
+    rampenable[1]->setEnabled(false);
+    if (!rampenable[1]->isChecked()) {
+        setbackground(setpoints[3], grey);
+        setbackground(dwells[3], grey);
+    }
+    cycles[0]->setReadOnly(true);
+    cyclestep = 0;
+    dwellcount = 0;
+    atsetpoint = false;
+    for (int i = 0; i < 4; ++i) {
+        setpoints[i]->setReadOnly(true);
+        dwells[i]->setReadOnly(true);
+    }
+}
+
+void main::stopcycle()
+{
+    // Without a port the run ends because the port vanished, which the operator has been told of
+    // already; the rest setpoint can't reach the controller then.
+    if (portready) {
+        // pumps events: tick and replies may run here
+        transmit(QStringLiteral("settemp"), restsetpointtenths);
+    }
+    Command1[0]->setEnabled(true);
+    Command1[1]->setEnabled(true);
+    portselect->setEnabled(true);
+    cyclestep = -1;
+    dwellcount = 0;
+    rampenable[0]->setEnabled(true);
+    rampenable[1]->setEnabled(true);
+    for (int i = 0; i < 4; ++i) {
+        setbackground(setpoints[i], white);
+        setbackground(dwells[i], white);
+    }
+    for (int i = 0; i < 4; ++i) {
+        setpoints[i]->setReadOnly(false);
+        dwells[i]->setReadOnly(false);
+    }
+    cycles[0]->setReadOnly(false);
+    cyclemode->setText(QStringLiteral("Hold"));
+    setbackground(cyclemode, white);
+    countdown->setText(QStringLiteral("0"));
+}
+
+void main::Timer1_Timer()
+{
+    // The dwell clock runs on every tick, even one that arrives inside another tick's pause.
+    ++tickcount;
+    if (tickcount == ticksperdwellsecond) {
+        tickcount = 0;
+        if (dwellcount > 0) {
+            --dwellcount;
+            countdown->setText(QString::number(dwellcount));
+        }
+    }
+
+    // A tick that falls due while an earlier one is inside its pause is dropped: a nested step
+    // would repeat the outer one before it has stored its next step.
+    if (intick)
+        return;
+    if (!(autoread->isChecked() || cyclerun->isChecked()) || !portready)
+        return;
+    intick = true;
+    // pumps events: tick and replies may run here
+    transmit(QStringLiteral("readtemp"), 0);
+    if (cyclerun->isChecked() && cyclestep >= 0 && cyclestep <= 7)
+        takestep(cyclestep);
+    intick = false;
+}
+
+void main::takestep(int step)
+{
+    switch (step) {
+    case 0:
+        if (dwellcount > 0)
+            return;
+        setbackground(dwells[1], white);
+        if (rampenable[0]->isChecked())
+            setbackground(dwells[2], white);
+        if (rampenable[1]->isChecked())
+            setbackground(dwells[3], white);
+        if (readnumber(cycles[0]->text()) > readnumber(cycles[1]->text())) {
+            cycles[1]->setText(writenumber(readnumber(cycles[1]->text()) + 1, 0));
+            approachstart(0, 1);
+        } else {
+            cyclerun->setChecked(false); // its click handler stops the run as well
+            stopcycle();
+        }
+        return;
+    case 2:
+    case 4:
+    case 6:
+        if (dwellcount > 0)
+            return;
+        setbackground(dwells[step / 2 - 1], white);
+        approachstart(step / 2, step + 1);
+        return;
+    case 1:
+    case 3:
+    case 5:
+    case 7: {
+        const int point = step / 2;
+        if (!approachtest(point))
+            return;
+        dwellstart(point);
+        int next = step + 1;
+        if (step == 3 && !rampenable[0]->isChecked())
+            next = 0;
+        else if (step == 5 && !rampenable[1]->isChecked())
+            next = 0;
+        else if (step == 7)
+            next = 0;
+        cyclestep = next;
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+void main::approachstart(int point, int nextstep)
+{
+    bool heading = false;
+    if (readnumber(setpoints[point]->text()) > readnumber(currenttemp->text())) {
+        cyclemode->setText(QStringLiteral("Heat"));
+        setbackground(cyclemode, red);
+        setbackground(setpoints[point], red);
+        heading = true;
+    }
+    if (readnumber(setpoints[point]->text()) < readnumber(currenttemp->text())) {
+        cyclemode->setText(QStringLiteral("Cool"));
+        setbackground(cyclemode, blue);
+        setbackground(setpoints[point], blue);
+        heading = true;
+    }
+    // Already there: neither "Heat" nor "Cool" would ever see the point reached.
+    atsetpoint = !heading;
+    // pumps events: tick and replies may run here
+    transmit(QStringLiteral("settemp"), readnumber(setpoints[point]->text()) * 10);
+    cyclestep = nextstep; // only after the send
+}
+
+bool main::approachtest(int point) const
+{
+    if (atsetpoint)
+        return true;
+    const QString mode = cyclemode->text();
+    const double temperature = readnumber(currenttemp->text());
+    const double target = readnumber(setpoints[point]->text());
+    return (mode == QLatin1String("Heat") && temperature >= target)
+           || (mode == QLatin1String("Cool") && temperature <= target);
+}
+
+void main::dwellstart(int point)
+{
+    atsetpoint = false;
+    setbackground(setpoints[point], white);
+    setbackground(dwells[point], green);
+    const double seconds = readnumber(tmult->text()) * readnumber(dwells[point]->text());
+    // rounded half to even like the frames; clamped first so that no conversion can overflow
+    dwellcount = qint64(std::nearbyint(std::clamp(seconds, 0.0, longestdwellseconds)));
+    cyclemode->setText(QStringLiteral("Wait"));
+    setbackground(cyclemode, green);
+}
+
+} // namespace chamber

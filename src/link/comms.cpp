@@ -1,1 +1,101 @@
-// placeholder: being written
+// The window's side of the controller link: sending commands and decoding replies.
+#include "main/main.h"
+
+#include "link/frames.h"
+#include "link/replies.h"
+#include "util/basicutilities.h"
+#include "util/numbertext.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLineEdit>
+
+namespace chamber {
+
+namespace {
+constexpr int pausehundredths = 5;
+constexpr int decodeall = 255;
+} // namespace
+
+void main::transmit(const QString &mode, double dataout)
+{
+    const QByteArray frame = framefor(mode, dataout);
+    if (frame.isEmpty())
+        return; // an unknown command word sends nothing and says nothing
+    comwrite(frame, pausehundredths);
+}
+
+void main::comwrite(const QByteArray &datain, int timetowait)
+{
+    if (!portready) {
+        basicutilities::alert(QStringLiteral("Serial port error"),
+                              QStringLiteral("Please select an active serial port before attepmting "
+                                             "to comunicate with your peripheral device!"),
+                              0);
+        return;
+    }
+    rs232->SendData(datain);
+    if (timetowait > 0) {
+        // pumps events: tick and replies may run here
+        basicutilities::delay(timetowait);
+    }
+}
+
+void main::rs232_DataArrival()
+{
+    rxbuffer += rs232->ReadData();
+    boundrxbuffer(rxbuffer);
+    process(decodeall, QString(), 0, 0, 0);
+}
+
+void main::process(int Index, const QString &datain, int destinationx, int timeoutx, int delayx)
+{
+    Q_UNUSED(datain);
+    Q_UNUSED(destinationx);
+    Q_UNUSED(timeoutx);
+    Q_UNUSED(delayx);
+    if (Index != decodeall)
+        return;
+    basicutilities::PumpScope pumping;
+    for (;;) {
+        // rxbuffer is read afresh on every pass: a nested call may have decoded part of it
+        const std::optional<Reply> reply = cutreply(rxbuffer);
+        if (!reply)
+            return;
+        rxbuffer.remove(0, reply->length);
+        switch (reply->kind) {
+        case Reply::Temperature:
+            currenttemp->setText(writenumber(reply->value / 10.0, 1));
+            autosamples->setChecked(!autosamples->isChecked());
+            break;
+        case Reply::Echo:
+            break; // the echo of a setpoint is not compared with what was sent
+        case Reply::BadCrc:
+        case Reply::Exception:
+            // a refused command is counted like a corrupted reply: the operator must see both
+            errorcount->setText(writenumber(readnumber(errorcount->text()) + 1, 0));
+            break;
+        }
+        // pumps events: tick and replies may run here
+        QCoreApplication::processEvents();
+    }
+}
+
+void main::rs232_PortLost()
+{
+    if (!portready)
+        return;
+    const ErrorRecord lost = rs232->lasterror();
+    rs232->ClosePort();
+    portready = false;
+    if (cyclerun->isChecked())
+        cyclerun->setChecked(false); // ends the run through its click handler
+    cyclerun->setEnabled(false);
+    portselect->setCurrentIndex(0);
+    basicutilities::pendingerror() = lost;
+    // pumps events: tick and replies may run here
+    basicutilities::alert(QStringLiteral("Com port error"), QString(), 2);
+}
+
+} // namespace chamber

@@ -1,1 +1,70 @@
-// placeholder: being written
+// The operator's commands: "Set Temp", "Read Temp", "Run", the cycle counter and the ramp boxes.
+#include "main/main.h"
+
+#include "util/basicutilities.h"
+#include "util/numbertext.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+
+#include <cmath>
+
+namespace chamber {
+
+namespace {
+// What the setpoint register can carry, in tenths: signed or unsigned 16-bit.
+constexpr double lowesttenths = -32768;
+constexpr double highesttenths = 65535;
+} // namespace
+
+void main::Command1_Click(int Index)
+{
+    switch (Index) {
+    case 0: {
+        const double tenths = readnumber(setpoint->text()) * 10;
+        const double sent = std::nearbyint(tenths); // the frame rounds a half to even as well
+        if (sent < lowesttenths || sent > highesttenths) {
+            // The frame keeps only the low 16 bits: sending would set some other temperature.
+            // pumps events: tick and replies may run here
+            basicutilities::alert(QStringLiteral("Setpoint error"),
+                                  QStringLiteral("The controller takes setpoints from -3276.8 to "
+                                                 "6553.5 degrees C only. Nothing was sent."),
+                                  0);
+            return;
+        }
+        transmit(QStringLiteral("settemp"), tenths);
+        break;
+    }
+    case 1:
+        transmit(QStringLiteral("readtemp"), 0);
+        break;
+    default:
+        break;
+    }
+}
+
+void main::cyclerun_Click()
+{
+    if (cyclerun->isChecked()) {
+        cycles[1]->setText(QStringLiteral("0"));
+        startcycle();
+    }
+    // read again: startcycle may have let the box change
+    if (!cyclerun->isChecked())
+        stopcycle();
+}
+
+void main::cycles_DblClick(int Index)
+{
+    Q_UNUSED(Index);
+    cycles[1]->setText(QStringLiteral("0"));
+}
+
+void main::rampenable_Click(int Index)
+{
+    Q_UNUSED(Index);
+    if (!rampenable[0]->isChecked())
+        rampenable[1]->setChecked(false); // point 4 only ever runs together with point 3
+}
+
+} // namespace chamber

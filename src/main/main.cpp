@@ -1,1 +1,261 @@
-// placeholder: being written
+// The main window: its controls and diagram, start-up with the port scan, and shut-down.
+#include "main/main.h"
+
+#include "dialogs/rs232_portscanning.h"
+#include "util/basicutilities.h"
+#include "util/design.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace chamber {
+
+namespace {
+
+constexpr int tickms = 250;
+const QString portsettings = QStringLiteral("9600,n,8,1");
+
+QString indexed(const char *name, int index)
+{
+    return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(index);
+}
+
+} // namespace
+
+main::main(SerialLink *link, QWidget *parent)
+    : QWidget(parent)
+    , rs232(link)
+{
+    createcontrols();
+
+    connect(Timer1, &QTimer::timeout, this, &main::Timer1_Timer);
+    connect(rs232, &SerialLink::DataArrival, this, &main::rs232_DataArrival);
+    connect(rs232, &SerialLink::PortLost, this, &main::rs232_PortLost);
+    connect(portselect, &QComboBox::currentIndexChanged, this, &main::portselect_Click);
+    for (int i = 0; i < int(Command1.size()); ++i)
+        connect(Command1[i], &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
+    // stateChanged also fires on setChecked(), as the handlers expect
+    connect(cyclerun, &QCheckBox::stateChanged, this, &main::cyclerun_Click);
+    for (int i = 0; i < int(rampenable.size()); ++i)
+        connect(rampenable[i], &QCheckBox::stateChanged, this, [this, i] { rampenable_Click(i); });
+
+    // KeyPress, LostFocus and DblClick arrive through eventFilter()
+    setpoint->installEventFilter(this);
+    for (QLineEdit *edit : setpoints)
+        edit->installEventFilter(this);
+    for (QLineEdit *edit : dwells)
+        edit->installEventFilter(this);
+    for (QLineEdit *edit : cycles)
+        edit->installEventFilter(this);
+    portselect->installEventFilter(this);
+
+    Timer1->start();
+}
+
+void main::createcontrols()
+{
+    const qreal dpi = designdpi(this);
+    setWindowTitle(QStringLiteral("Temperature controller"));
+    setFont(designfont(12, true));
+    resize(twips(7935, dpi), twips(8085, dpi));
+
+    auto place = [dpi](QWidget *widget, int left, int top, int width, int height) {
+        widget->setGeometry(twipsrect(left, top, width, height, dpi));
+    };
+    auto textbox = [&](const QString &name, const QString &spoken, const QString &text, int left,
+                       int top, int width, int height) {
+        auto *edit = new QLineEdit(text, this);
+        edit->setAlignment(Qt::AlignCenter);
+        place(edit, left, top, width, height);
+        namecontrol(edit, name, spoken);
+        return edit;
+    };
+    auto checkbox = [&](const QString &name, const QString &spoken, const QString &caption,
+                        int left, int top, int width, int height) {
+        auto *box = new QCheckBox(caption, this);
+        place(box, left, top, width, height);
+        namecontrol(box, name, spoken);
+        return box;
+    };
+    auto label = [&](int index, const QString &caption, int left, int top, int width, int height) {
+        auto *text = new QLabel(caption, this);
+        text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        place(text, left, top, width, height);
+        namecontrol(text, indexed("Label1", index), caption);
+        Label1[index] = text;
+    };
+
+    const char *buttoncaptions[] = {"Set Temp", "Read Temp"};
+    const int buttonleft[] = {120, 1800};
+    for (int i = 0; i < 2; ++i) {
+        Command1[i] = new QPushButton(QLatin1String(buttoncaptions[i]), this);
+        place(Command1[i], buttonleft[i], 60, 1635, 435);
+        namecontrol(Command1[i], indexed("Command1", i), QLatin1String(buttoncaptions[i]));
+    }
+    autoread = checkbox("autoread", "Auto", "Auto", 3600, 120, 1035, 300);
+    tmult = textbox("tmult", "Dwell multiplier", "1", 6600, 60, 615, 405);
+    tmult->hide();
+    autosamples = checkbox("autosamples", "Reply indicator", QString(), 7560, 180, 195, 300);
+    autosamples->setEnabled(false);
+    setpoint = textbox("setpoint", "Setpoint, degrees C", "25.0", 120, 540, 1635, 435);
+    currenttemp = textbox("currenttemp", "Temperature, degrees C", "0.0", 1800, 540, 1635, 435);
+    label(3, "Errors", 3600, 600, 915, 315);
+    errorcount = textbox("errorcount", "Errors", "0", 4440, 540, 1455, 435);
+    errorcount->setReadOnly(true);
+    portselect = new QComboBox(this);
+    portselect->addItem(QStringLiteral("Combo1"));
+    place(portselect, 6000, 540, 1815, 420);
+    namecontrol(portselect, "portselect", "Serial port");
+
+    label(1, "Setpoints - DegC", 120, 1260, 2835, 315);
+    const int pointleft[] = {600, 2520, 4440, 6360};
+    const char *setpointtexts[] = {"75.0", "25.0", "35.0", "25.0"};
+    for (int i = 0; i < 4; ++i)
+        setpoints[i] = textbox(indexed("setpoints", i),
+                               QStringLiteral("Setpoint %1, degrees C").arg(i + 1),
+                               QLatin1String(setpointtexts[i]), pointleft[i], 1620, 975, 375);
+    const int rampleft[] = {5460, 7380};
+    for (int i = 0; i < 2; ++i)
+        rampenable[i] = checkbox(indexed("rampenable", i),
+                                 QStringLiteral("Use point %1").arg(i + 3), QString(),
+                                 rampleft[i], 1680, 255, 300);
+    const int dwellleft[] = {1080, 3000, 4980, 6840};
+    for (int i = 0; i < 4; ++i)
+        dwells[i] = textbox(indexed("dwells", i), QStringLiteral("Dwell %1").arg(i + 1),
+                            QStringLiteral("5"), dwellleft[i], 3420, 975, 375);
+    label(0, "Dwells - Minutes", 120, 3840, 3135, 315);
+    label(2, "Cycles", 120, 4260, 915, 315);
+    cycles[0] = textbox(indexed("cycles", 0), "Cycles to run", "1", 1080, 4260, 975, 375);
+    cycles[0]->setMaxLength(3);
+    cycles[1] = textbox(indexed("cycles", 1), "Cycles begun", "0", 2100, 4260, 975, 375);
+    cycles[1]->setReadOnly(true);
+    cyclerun = checkbox("cyclerun", "Run", "Run", 3180, 4320, 975, 300);
+    cyclerun->setEnabled(false);
+    cyclemode = textbox("cyclemode", "Cycle state", "Hold", 5580, 4260, 975, 375);
+    cyclemode->setReadOnly(true);
+    countdown = textbox("countdown", "Dwell seconds left", "0", 6600, 4260, 1215, 375);
+    countdown->setReadOnly(true);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(tickms);
+
+    // Tab order by the design's tab index; labels take no focus and disabled or hidden controls
+    // are skipped by Qt itself.
+    const QList<QWidget *> taborder = {
+        Command1[0], setpoint,     Command1[1],  portselect,   currenttemp,  autoread,
+        errorcount,  autosamples,  dwells[0],    dwells[1],    dwells[2],    dwells[3],
+        setpoints[0], setpoints[1], setpoints[2], setpoints[3], rampenable[0], rampenable[1],
+        cycles[0],   cycles[1],    cyclerun,     countdown,    cyclemode,    tmult};
+    for (qsizetype i = 1; i < taborder.size(); ++i)
+        setTabOrder(taborder[i - 1], taborder[i]);
+    Command1[0]->setFocus();
+
+    const auto line = [](int x1, int y1, int x2, int y2, int thickness) {
+        return LineShape{QLine(x1, y1, x2, y2), thickness};
+    };
+    Line1 = {line(120, 3060, 1080, 2340, 3),  line(1080, 2340, 2040, 2340, 3),
+             line(3000, 3060, 2040, 2340, 3), line(3000, 3060, 3960, 3060, 3),
+             line(3960, 3060, 4920, 2340, 3), line(4920, 2340, 5880, 2340, 3),
+             line(6840, 3060, 7800, 3060, 3), line(6840, 3060, 5880, 2340, 3)};
+    Line2 = {line(-420, 1140, 8220, 1140, 3), line(-300, 4800, 8340, 4800, 3)};
+    Line3 = {line(1080, 2220, 1080, 1860, 2), line(3000, 2940, 3000, 1860, 2),
+             line(6840, 2940, 6840, 1860, 2), line(4920, 2220, 4920, 1860, 2),
+             line(1560, 3540, 1560, 2460, 2), line(3480, 3540, 3480, 3180, 2),
+             line(5460, 3540, 5460, 2460, 2), line(7320, 3540, 7320, 3180, 2)};
+}
+
+void main::paintEvent(QPaintEvent *)
+{
+    // Drawn on the window itself, so every control covers the lines that run beneath it.
+    const qreal dpi = designdpi(this);
+    QPainter painter(this);
+    const QColor colour = palette().color(QPalette::WindowText);
+    auto draw = [&](const LineShape &shape) {
+        painter.setPen(QPen(colour, shape.thickness, Qt::SolidLine, Qt::FlatCap));
+        const QLine &l = shape.twipsline;
+        painter.drawLine(twips(l.x1(), dpi), twips(l.y1(), dpi), twips(l.x2(), dpi),
+                         twips(l.y2(), dpi));
+    };
+    for (const LineShape &shape : Line1)
+        draw(shape);
+    for (const LineShape &shape : Line2)
+        draw(shape);
+    for (const LineShape &shape : Line3)
+        draw(shape);
+}
+
+void main::Form_Load()
+{
+    std::array<QString, 101> datalist;
+    portselect->clear();
+    portscan(datalist);
+    // entry 100 holds the count behind a blank where a sign would stand
+    const int n = datalist[100].trimmed().toInt();
+    for (int i = 0; i <= n; ++i)
+        portselect->addItem(datalist[i]);
+    portselect->setCurrentIndex(0);
+}
+
+void main::portscan(std::array<QString, 101> &datalist)
+{
+    datalist[0] = QStringLiteral("Select");
+    int n = 0;
+    basicutilities::PumpScope pumping;
+    RS232_portscanning notice;
+    notice.show();
+    // pumps events: tick and replies may run here
+    QCoreApplication::processEvents();
+    for (int i = 1; i <= 99; ++i) {
+        portok = true;
+        const QString name = QStringLiteral("COM%1").arg(i);
+        rs232->ClosePort();
+        if (!rs232->OpenPort(name, portsettings))
+            portok = false;
+        rs232->ClosePort();
+        if (portok) {
+            ++n;
+            datalist[n] = name;
+        }
+        // pumps events: tick and replies may run here
+        QCoreApplication::processEvents();
+    }
+    datalist[100] = QStringLiteral(" %1").arg(n);
+    notice.hide();
+}
+
+void main::closeEvent(QCloseEvent *event)
+{
+    Form_QueryUnload();
+    event->accept();
+    Form_Unload();
+}
+
+void main::Form_QueryUnload()
+{
+    rs232->ClosePort();
+}
+
+void main::Form_Unload()
+{
+    Timer1->stop();
+    if (basicutilities::pumpdepth() > 0) {
+        // Closed inside a pause, the reply decoder, the scan or a modal alert: unwinding would run
+        // the rest of the interrupted handler (and perhaps send a command), so end here and now.
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }
+    // otherwise the application ends when its last window has closed
+}
+
+} // namespace chamber

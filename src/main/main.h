@@ -78,7 +78,8 @@ private:
     void stopcycle();
     void takestep(int step);
     void approachstart(int point, int nextstep);
-    void approachtest(int point, int nextstep);
+    bool approachtest(int point) const;
+    void dwellstart(int point);
 
     void normalise(QLineEdit *field, int decimals, bool limited);
 
@@ -108,7 +109,8 @@ private:
     int cyclestep = 0;
     qint64 dwellcount = 0;
     int tickcount = 0;
-    bool instep = false; // a tick is inside a step; a nested tick must not take another
+    bool intick = false;     // a tick is inside its poll or step; a nested one must not step
+    bool atsetpoint = false; // the approach began at its setpoint: the point counts as reached
 };
 
 } // namespace chamber
