@@ -1,1 +1,44 @@
-// placeholder: being written
+// The notice shown while the serial ports are scanned: one large button that does nothing.
+#include "dialogs/rs232_portscanning.h"
+
+#include "util/design.h"
+
+#include <QGuiApplication>
+#include <QPushButton>
+#include <QScreen>
+
+namespace chamber {
+
+namespace {
+
+constexpr int clientwidth = 2775;
+constexpr int clientheight = 975;
+
+} // namespace
+
+// A frameless tool window needs no window manager: it is placed, sized and drawn by the program.
+RS232_portscanning::RS232_portscanning(QWidget *parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+{
+    const qreal dpi = designdpi(this);
+    setWindowTitle(QStringLiteral(" "));
+    // a notice, not a place to type: showing it must not take the focus from anyone
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setFixedSize(twips(clientwidth, dpi), twips(clientheight, dpi));
+
+    Command1 = new QPushButton(QStringLiteral("Scanning for serial ports, please wait..."), this);
+    Command1->setGeometry(twipsrect(60, 60, 2655, 855, dpi));
+    Command1->setFont(designfont(12, true));
+    Command1->setFocusPolicy(Qt::NoFocus);
+    namecontrol(Command1, QStringLiteral("Command1"),
+                QStringLiteral("Scanning for serial ports, please wait..."));
+
+    const QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+    if (screen) {
+        QRect frame = geometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+} // namespace chamber

@@ -1,1 +1,114 @@
-// placeholder: being written
+// The modal alert dialog: layout, icon and the buttons that set its result.
+#include "dialogs/z_alert.h"
+
+#include "util/design.h"
+
+#include <QIcon>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTextEdit>
+
+namespace chamber {
+
+namespace {
+
+constexpr int clientwidth = 4815;
+constexpr int clientheight = 3120;
+constexpr int iconpixels = 32;
+
+// A red warning triangle with a white exclamation mark, drawn here so no image file is needed.
+QIcon alerticon()
+{
+    QPixmap pixmap(iconpixels, iconpixels);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+
+    QPainterPath triangle;
+    triangle.moveTo(16, 2);
+    triangle.lineTo(31, 29);
+    triangle.lineTo(1, 29);
+    triangle.closeSubpath();
+    painter.setPen(QPen(QColor(128, 0, 0), 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setBrush(QColor(255, 0, 0));
+    painter.drawPath(triangle);
+
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::white);
+    QPainterPath bar;
+    bar.moveTo(14, 10);
+    bar.lineTo(18, 10);
+    bar.lineTo(17, 21);
+    bar.lineTo(15, 21);
+    bar.closeSubpath();
+    painter.drawPath(bar);
+    painter.drawEllipse(QRectF(14, 23, 4, 4));
+    painter.end();
+    return QIcon(pixmap);
+}
+
+} // namespace
+
+Z_alert::Z_alert(QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+{
+    const qreal dpi = designdpi(this);
+    setFont(designfont(8.25, false));
+    setWindowTitle(QStringLiteral(" "));
+    setWindowIcon(alerticon());
+    setFixedSize(twips(clientwidth, dpi), twips(clientheight, dpi));
+
+    // made first so that it lies beneath "OK"; it only carries the result and is never seen
+    respond = new QRadioButton(this);
+    respond->setGeometry(twipsrect(360, 2580, 255, 195, dpi));
+    // an auto-exclusive radio button refuses to be cleared once checked
+    respond->setAutoExclusive(false);
+    respond->setChecked(false);
+    respond->hide();
+    namecontrol(respond, QStringLiteral("respond"), QStringLiteral("Result"));
+
+    message = new QTextEdit(this);
+    message->setGeometry(twipsrect(120, 60, 4575, 2415, dpi));
+    message->setReadOnly(true);
+    message->setAcceptRichText(false);
+    message->setLineWrapMode(QTextEdit::WidgetWidth);
+    message->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    message->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    message->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    message->setFont(designfont(8.25, true));
+    QPalette palette = message->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Button));
+    message->setPalette(palette);
+    message->setAlignment(Qt::AlignHCenter);
+    namecontrol(message, QStringLiteral("message"), QStringLiteral("Message"));
+
+    const std::array<QString, 2> captions{QStringLiteral("OK"), QStringLiteral("Cancel")};
+    const std::array<int, 2> lefts{120, 3720};
+    for (int i = 0; i < int(Command1.size()); ++i) {
+        Command1[i] = new QPushButton(captions[i], this);
+        Command1[i]->setGeometry(twipsrect(lefts[i], 2580, 975, 345, dpi));
+        namecontrol(Command1[i], QStringLiteral("Command1(%1)").arg(i), captions[i]);
+        connect(Command1[i], &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
+    }
+    respond->stackUnder(Command1[0]);
+
+    setTabOrder(Command1[0], Command1[1]);
+    setTabOrder(Command1[1], respond);
+    setTabOrder(respond, message);
+    Command1[0]->setFocus();
+}
+
+void Z_alert::Command1_Click(int Index)
+{
+    if (Index == 0)
+        respond->setChecked(true);
+    else if (Index == 1)
+        respond->setChecked(false);
+    done(respond->isChecked() ? Accepted : Rejected);
+}
+
+} // namespace chamber
