@@ -1,1 +1,87 @@
-// placeholder: being written
+// Modbus RTU request frames for the controller and their CRC.
+#include "link/frames.h"
+
+#include <cmath>
+#include <string_view>
+
+namespace chamber {
+
+namespace {
+
+constexpr char functionreadregisters = 0x03;
+constexpr char functionwriteregister = 0x06;
+
+// ASCII letters only: a Unicode case fold would let words such as "\u017Fettemp" (long s)
+// pass for "settemp"
+bool sameword(QStringView mode, std::string_view word)
+{
+    if (std::size_t(mode.size()) != word.size())
+        return false;
+    for (qsizetype i = 0; i < mode.size(); ++i) {
+        char16_t c = mode[i].unicode();
+        if (c >= u'A' && c <= u'Z')
+            c = char16_t(c - u'A' + u'a');
+        if (c != char16_t(word[std::size_t(i)]))
+            return false;
+    }
+    return true;
+}
+
+void appendregister(QByteArray &frame, quint16 value)
+{
+    // Modbus sends register numbers and values high byte first
+    frame.append(char(value >> 8));
+    frame.append(char(value & 0xFF));
+}
+
+// The low 16 bits of the whole number v in two's complement, for any finite v: a cast of an
+// out-of-range double to an integer would be undefined.
+quint16 low16bits(double v)
+{
+    double r = std::fmod(v, 65536.0); // exact, and in (-65536, 65536)
+    if (r < 0)
+        r += 65536.0;
+    return quint16(unsigned(r));
+}
+
+} // namespace
+
+QByteArray calccrc(const QByteArray &message)
+{
+    quint16 crc = 0xFFFF;
+    for (const char byte : message) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
+    }
+    // low CRC byte goes first on the wire, unlike register values
+    QByteArray result;
+    result.append(char(crc & 0xFF));
+    result.append(char(crc >> 8));
+    return result;
+}
+
+QByteArray framefor(QStringView mode, double dataout)
+{
+    QByteArray frame;
+    frame.append(slaveaddress);
+    if (sameword(mode, "settemp")) {
+        // a NaN or infinite setpoint has no register value: sending nothing beats sending 0
+        if (!std::isfinite(dataout))
+            return {};
+        // nearbyint in the default rounding mode takes a half to the even neighbour
+        frame.append(functionwriteregister);
+        appendregister(frame, setpointregister);
+        appendregister(frame, low16bits(std::nearbyint(dataout)));
+    } else if (sameword(mode, "readtemp")) {
+        frame.append(functionreadregisters);
+        appendregister(frame, temperatureregister);
+        appendregister(frame, 1); // one register
+    } else {
+        return {};
+    }
+    frame.append(calccrc(frame));
+    return frame;
+}
+
+} // namespace chamber

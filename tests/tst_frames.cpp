@@ -1,0 +1,107 @@
+// The CRC and the request frames put on the wire for "settemp" and "readtemp".
+#include "link/frames.h"
+
+#include <QtTest>
+
+#include <cfloat>
+#include <limits>
+
+using namespace chamber;
+
+class tst_frames : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void checksum_data();
+    void checksum();
+    void frames_data();
+    void frames();
+};
+
+void tst_frames::checksum_data()
+{
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<QByteArray>("crc");
+
+    QTest::newRow("check string 123456789")
+        << QByteArray("123456789") << QByteArray::fromHex("374b");
+    QTest::newRow("empty gives the initial value") << QByteArray() << QByteArray::fromHex("ffff");
+    QTest::newRow("single zero byte") << QByteArray::fromHex("00") << QByteArray::fromHex("bf40");
+    QTest::newRow("readtemp request")
+        << QByteArray::fromHex("010300640001") << QByteArray::fromHex("c5d5");
+    QTest::newRow("temperature reply 250")
+        << QByteArray::fromHex("01030200fa") << QByteArray::fromHex("3807");
+    QTest::newRow("bytes above 7F are unsigned")
+        << QByteArray::fromHex("010302ff9c") << QByteArray::fromHex("f9dd");
+}
+
+void tst_frames::checksum()
+{
+    QFETCH(QByteArray, message);
+    QFETCH(QByteArray, crc);
+
+    QCOMPARE(calccrc(message).toHex(' '), crc.toHex(' '));
+}
+
+void tst_frames::frames_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<double>("dataout");
+    QTest::addColumn<QByteArray>("frame");
+
+    const QByteArray setpoint250 = QByteArray::fromHex("0106012c00fac9bc");
+    const QByteArray setpoint256 = QByteArray::fromHex("0106012c0100486f");
+    const QByteArray setpoint0 = QByteArray::fromHex("0106012c000049ff");
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+
+    QTest::newRow("readtemp") << "readtemp" << 0.0 << QByteArray::fromHex("010300640001c5d5");
+    QTest::newRow("readtemp ignores the value")
+        << "readtemp" << 250.0 << QByteArray::fromHex("010300640001c5d5");
+    QTest::newRow("readtemp mixed case")
+        << "ReadTemp" << 0.0 << QByteArray::fromHex("010300640001c5d5");
+    QTest::newRow("settemp 25.0 degrees") << "settemp" << 250.0 << setpoint250;
+    QTest::newRow("settemp upper case") << "SETTEMP" << 250.0 << setpoint250;
+    QTest::newRow("settemp 0") << "settemp" << 0.0 << setpoint0;
+    QTest::newRow("settemp 256 high byte") << "settemp" << 256.0 << setpoint256;
+    QTest::newRow("half rounds to even, up") << "settemp" << 255.5 << setpoint256;
+    QTest::newRow("half rounds to even, down")
+        << "settemp" << 254.5 << QByteArray::fromHex("0106012c00fec87f");
+    QTest::newRow("below a half rounds down") << "settemp" << 250.4 << setpoint250;
+    QTest::newRow("negative in two's complement")
+        << "settemp" << -100.0 << QByteArray::fromHex("0106012cff9c0866");
+    QTest::newRow("lowest 16-bit value")
+        << "settemp" << -32768.0 << QByteArray::fromHex("0106012c8000283f");
+    QTest::newRow("highest unsigned value")
+        << "settemp" << 65535.0 << QByteArray::fromHex("0106012cffff484f");
+    QTest::newRow("65535.5 rounds to 65536, wraps to 0") << "settemp" << 65535.5 << setpoint0;
+    QTest::newRow("only the low 16 bits") << "settemp" << 65536.0 + 250.0 << setpoint250;
+    QTest::newRow("low 16 bits of a negative")
+        << "settemp" << -65536.0 - 100.0 << QByteArray::fromHex("0106012cff9c0866");
+    QTest::newRow("huge value keeps low bits 0") << "settemp" << 1e300 << setpoint0;
+    QTest::newRow("huge negative value") << "settemp" << -1e300 << setpoint0;
+    QTest::newRow("largest double") << "settemp" << DBL_MAX << setpoint0;
+    QTest::newRow("NaN sends nothing") << "settemp" << nan << QByteArray();
+    QTest::newRow("infinity sends nothing") << "settemp" << inf << QByteArray();
+    QTest::newRow("minus infinity sends nothing") << "settemp" << -inf << QByteArray();
+    QTest::newRow("empty word") << "" << 0.0 << QByteArray();
+    QTest::newRow("blank before") << " readtemp" << 0.0 << QByteArray();
+    QTest::newRow("blank after") << "settemp " << 250.0 << QByteArray();
+    QTest::newRow("unknown word") << "readtemps" << 0.0 << QByteArray();
+    QTest::newRow("prefix only") << "set" << 0.0 << QByteArray();
+    QTest::newRow("long s is not an s")
+        << QString::fromUtf8("\u017Fettemp") << 250.0 << QByteArray();
+}
+
+void tst_frames::frames()
+{
+    QFETCH(QString, mode);
+    QFETCH(double, dataout);
+    QFETCH(QByteArray, frame);
+
+    QCOMPARE(framefor(mode, dataout).toHex(' '), frame.toHex(' '));
+}
+
+QTEST_GUILESS_MAIN(tst_frames)
+#include "tst_frames.moc"
