@@ -1,1 +1,76 @@
-// placeholder: being written
+// Cutting the controller's replies off the head of the receive buffer.
+#include "link/replies.h"
+
+#include "link/frames.h"
+
+namespace chamber {
+
+namespace {
+
+// Whole frame lengths, CRC included; 0 for a function code this program does not decode.
+qsizetype framelength(quint8 function)
+{
+    switch (function) {
+    case 0x03:
+        return 7; // 01 03 02 hi lo crc crc
+    case 0x06:
+        return 8; // echo of the write request
+    case 0x83:
+    case 0x86:
+        return 5; // exception reply: 01 8x code crc crc
+    default:
+        return 0;
+    }
+}
+
+bool crcmatches(const QByteArray &rxbuffer, qsizetype start, qsizetype length)
+{
+    // fromRawData: no copy of the buffer for each check
+    const QByteArray body = QByteArray::fromRawData(rxbuffer.constData() + start, length - 2);
+    return calccrc(body) == QByteArrayView(rxbuffer).sliced(start + length - 2, 2);
+}
+
+} // namespace
+
+std::optional<Reply> cutreply(const QByteArray &rxbuffer)
+{
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype p = rxbuffer.indexOf(slaveaddress, from);
+        if (p < 0 || p + 1 >= rxbuffer.size())
+            return std::nullopt;
+
+        const quint8 function = quint8(rxbuffer[p + 1]);
+        const qsizetype length = framelength(function);
+        if (length == 0) {
+            // noise or a reply we don't know: looking on from the next byte means it can never
+            // hold up the replies behind it; it goes together with the next complete frame
+            from = p + 1;
+            continue;
+        }
+        if (rxbuffer.size() - p < length)
+            return std::nullopt; // the rest has not arrived yet
+
+        const qsizetype end = p + length;
+        if (function == 0x83 || function == 0x86) {
+            // the controller refused the request; its CRC would change nothing we do
+            return Reply{Reply::Exception, 0, end};
+        }
+        if (!crcmatches(rxbuffer, p, length))
+            return Reply{Reply::BadCrc, 0, end};
+        if (function == 0x06)
+            return Reply{Reply::Echo, 0, end};
+
+        // tenths of a degree, signed: FF 9C is -10.0 degrees, not 6552.4
+        const quint16 raw = quint16(quint8(rxbuffer[p + 3]) << 8 | quint8(rxbuffer[p + 4]));
+        return Reply{Reply::Temperature, int(qint16(raw)), end};
+    }
+}
+
+void boundrxbuffer(QByteArray &rxbuffer)
+{
+    if (rxbuffer.size() > rxbufferlimit)
+        rxbuffer.remove(0, rxbuffer.size() - rxbufferlimit);
+}
+
+} // namespace chamber
