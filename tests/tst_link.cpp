@@ -1,0 +1,269 @@
+// The window's link to the controller: port choice, sending, pausing and decoding replies.
+#include "link/qtseriallink.h"
+#include "main/main.h"
+#include "support/alertcloser.h"
+#include "support/fakeseriallink.h"
+#include "support/pty.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+using namespace chamber;
+
+namespace {
+
+const QByteArray readtempframe = QByteArray::fromHex("010300640001c5d5");
+const QByteArray reply250 = QByteArray::fromHex("01030200fa3807");
+const char *noportmessage = "Please select an active serial port before attepmting to comunicate "
+                            "with your peripheral device!";
+
+template<typename T>
+T *control(const QWidget &window, const QString &name)
+{
+    T *found = window.findChild<T *>(name);
+    if (!found)
+        qFatal("no control %s", qPrintable(name));
+    return found;
+}
+
+// A window whose scan found the given ports, with the tick stopped so a test decides what is sent.
+struct Bench
+{
+    explicit Bench(const QStringList &ports)
+    {
+        fake.present = QSet<QString>(ports.begin(), ports.end());
+        window.Form_Load();
+        control<QTimer>(window, "Timer1")->stop();
+        window.show();
+        fake.calls.clear();
+    }
+    QComboBox *ports() { return control<QComboBox>(window, "portselect"); }
+    QLineEdit *field(const char *name) { return control<QLineEdit>(window, QLatin1String(name)); }
+    QCheckBox *box(const char *name) { return control<QCheckBox>(window, QLatin1String(name)); }
+    QPushButton *button(int index)
+    {
+        return control<QPushButton>(window, QStringLiteral("Command1(%1)").arg(index));
+    }
+
+    FakeSerialLink fake;
+    chamber::main window{&fake};
+};
+
+} // namespace
+
+class tst_link : public QObject
+{
+    Q_OBJECT
+private slots:
+    void commandswithoutport();
+    void choosingports();
+    void failedopen();
+    void sendingpauses();
+    void decoding();
+    void vanishedport();
+    void realpseudoterminal();
+};
+
+void tst_link::commandswithoutport()
+{
+    Bench bench({"COM1"});
+    AlertCloser alerts;
+    QTest::mouseClick(bench.button(1), Qt::LeftButton);
+    QTest::mouseClick(bench.button(0), Qt::LeftButton);
+    QCOMPARE(alerts.seen.size(), 2);
+    for (const AlertCloser::Seen &alert : alerts.seen) {
+        QCOMPARE(alert.title, QStringLiteral("Serial port error"));
+        QCOMPARE(alert.text, QLatin1String(noportmessage));
+    }
+    QVERIFY(bench.fake.calls.isEmpty());
+
+    // Auto ticked but no port: the tick sends nothing and raises no alert
+    bench.box("autoread")->setChecked(true);
+    for (int i = 0; i < 8; ++i)
+        bench.window.Timer1_Timer();
+    QVERIFY(bench.fake.calls.isEmpty());
+    QCOMPARE(alerts.seen.size(), 2);
+}
+
+void tst_link::choosingports()
+{
+    Bench bench({"COM3", "COM12"});
+    auto *run = bench.box("cyclerun");
+    bench.ports()->setCurrentIndex(2);
+    QCOMPARE(bench.fake.calls, (QStringList{"close", "open COM12 9600,n,8,1"}));
+    QCOMPARE(bench.fake.openport, QStringLiteral("COM12"));
+    QVERIFY(run->isEnabled());
+
+    // another port closes the first before opening
+    bench.fake.calls.clear();
+    bench.ports()->setCurrentIndex(1);
+    QCOMPARE(bench.fake.calls, (QStringList{"close", "open COM3 9600,n,8,1"}));
+
+    bench.fake.calls.clear();
+    bench.ports()->setCurrentIndex(0);
+    QCOMPARE(bench.fake.calls, QStringList{"close"});
+    QVERIFY(bench.fake.openport.isEmpty());
+    QVERIFY(!run->isEnabled());
+
+    // keys typed into the list choose nothing
+    bench.fake.calls.clear();
+    bench.ports()->setFocus();
+    QTest::keyClicks(bench.ports(), "COM3c");
+    QCOMPARE(bench.ports()->currentIndex(), 0);
+    QVERIFY(bench.fake.calls.isEmpty());
+}
+
+void tst_link::failedopen()
+{
+    Bench bench({"COM3", "COM5"});
+    bench.fake.present.remove("COM5"); // unplugged after the scan
+    AlertCloser alerts;
+    bench.ports()->setCurrentIndex(2);
+    QCOMPARE(alerts.seen.size(), 1);
+    QCOMPARE(alerts.seen[0].title, QStringLiteral("Com port error"));
+    QVERIFY2(alerts.seen[0].text.startsWith("Error Code:  8002"), qPrintable(alerts.seen[0].text));
+    QVERIFY(alerts.seen[0].text.endsWith("Invalid port number"));
+    QCOMPARE(bench.ports()->currentIndex(), 0);
+    QVERIFY(bench.fake.openport.isEmpty());
+    QCOMPARE(bench.fake.calls.last(), QStringLiteral("close"));
+    QVERIFY(!bench.box("cyclerun")->isEnabled());
+
+    // with no port ready, commands still refuse
+    QTest::mouseClick(bench.button(1), Qt::LeftButton);
+    QCOMPARE(alerts.titles().last(), QStringLiteral("Serial port error"));
+}
+
+void tst_link::sendingpauses()
+{
+    Bench bench({"COM1"});
+    bench.ports()->setCurrentIndex(1);
+    bench.fake.calls.clear();
+
+    // one frame per command, and the click returns only after the pause, with events running in it
+    bool randuringpause = false;
+    QTimer::singleShot(0, [&] { randuringpause = true; });
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(bench.button(1), Qt::LeftButton);
+    QVERIFY(clock.elapsed() >= 50);
+    QVERIFY(randuringpause);
+    QCOMPARE(bench.fake.sent, QList<QByteArray>{readtempframe});
+
+    bench.fake.sent.clear();
+    bench.field("setpoint")->setText("80.5");
+    QTest::mouseClick(bench.button(0), Qt::LeftButton);
+    QCOMPARE(bench.fake.sent, QList<QByteArray>{QByteArray::fromHex("0106012c032588d4")});
+
+    // Auto polls once a tick
+    bench.fake.sent.clear();
+    bench.box("autoread")->setChecked(true);
+    for (int i = 0; i < 4; ++i)
+        bench.window.Timer1_Timer();
+    QCOMPARE(bench.fake.sent, QList<QByteArray>(4, readtempframe));
+    bench.box("autoread")->setChecked(false);
+    bench.window.Timer1_Timer();
+    QCOMPARE(bench.fake.sent.size(), 4);
+}
+
+void tst_link::decoding()
+{
+    Bench bench({"COM1"});
+    bench.ports()->setCurrentIndex(1);
+    auto *temperature = bench.field("currenttemp");
+    auto *errors = bench.field("errorcount");
+    auto *indicator = bench.box("autosamples");
+
+    // a reply in pieces shows only when whole, and flips the indicator
+    bench.fake.feed(reply250.left(3));
+    QCOMPARE(temperature->text(), QStringLiteral("0.0"));
+    bench.fake.feed(reply250.mid(3));
+    QCOMPARE(temperature->text(), QStringLiteral("25.0"));
+    QVERIFY(indicator->isChecked());
+
+    // two in one piece, byte by byte, behind noise; the display ends with the last
+    bench.fake.feed(QByteArray::fromHex("0103020100b9d4") + QByteArray::fromHex("0103027fffd834"));
+    QCOMPARE(temperature->text(), QStringLiteral("3276.7"));
+    QVERIFY(indicator->isChecked()); // flipped twice
+    bench.fake.feed(QByteArray::fromHex("ff") + reply250, 1);
+    QCOMPARE(temperature->text(), QStringLiteral("25.0"));
+
+    // a bad CRC counts and changes nothing else
+    bench.fake.feed(QByteArray::fromHex("01030200fa3808"));
+    QCOMPARE(errors->text(), QStringLiteral("1"));
+    QCOMPARE(temperature->text(), QStringLiteral("25.0"));
+    QVERIFY(!indicator->isChecked());
+
+    // the echo of a setpoint shows nothing; an exception reply counts; an unknown code is skipped
+    bench.fake.feed(QByteArray::fromHex("0106012c00fac9bc"));
+    QCOMPARE(errors->text(), QStringLiteral("1"));
+    bench.fake.feed(QByteArray::fromHex("018603") + QByteArray::fromHex("0261"));
+    QCOMPARE(errors->text(), QStringLiteral("2"));
+    bench.fake.feed(QByteArray::fromHex("0105aa") + QByteArray::fromHex("0103020064b9af"));
+    QCOMPARE(temperature->text(), QStringLiteral("10.0"));
+
+    // below zero in two's complement
+    bench.fake.feed(QByteArray::fromHex("010302ff9cf9dd"));
+    QCOMPARE(temperature->text(), QStringLiteral("-10.0"));
+
+    // a babbling line neither grows memory nor stops the next reply
+    bench.fake.feed(QByteArray(5000, char(0x55)), 64);
+    bench.fake.feed(reply250);
+    QCOMPARE(temperature->text(), QStringLiteral("25.0"));
+    QCOMPARE(errors->text(), QStringLiteral("2"));
+}
+
+void tst_link::vanishedport()
+{
+    Bench bench({"COM1"});
+    bench.ports()->setCurrentIndex(1);
+    bench.box("autoread")->setChecked(true);
+    AlertCloser alerts;
+    bench.fake.lose("Resource error: device removed");
+    QCOMPARE(alerts.titles(), QStringList{"Com port error"});
+    QVERIFY(alerts.seen[0].text.endsWith("device removed"));
+    QCOMPARE(bench.ports()->currentIndex(), 0);
+    QVERIFY(!bench.box("cyclerun")->isEnabled());
+    QVERIFY(bench.fake.openport.isEmpty());
+
+    // polling stops quietly instead of raising an alert on every tick
+    bench.fake.calls.clear();
+    for (int i = 0; i < 4; ++i)
+        bench.window.Timer1_Timer();
+    QVERIFY(bench.fake.calls.isEmpty());
+    QCOMPARE(alerts.seen.size(), 1);
+
+    // and the port can be chosen again
+    bench.ports()->setCurrentIndex(1);
+    QCOMPARE(bench.fake.openport, QStringLiteral("COM1"));
+    QVERIFY(bench.box("cyclerun")->isEnabled());
+}
+
+void tst_link::realpseudoterminal()
+{
+    Pty line(4);
+    QVERIFY(line.isvalid());
+    qputenv("CHAMBERCTL_PORTS", line.portsdir().toLocal8Bit());
+    QtSerialLink link;
+    chamber::main window(&link);
+    window.Form_Load();
+    control<QTimer>(window, "Timer1")->stop();
+    auto *ports = control<QComboBox>(window, "portselect");
+    QVERIFY(ports->findText("COM4") > 0);
+    ports->setCurrentIndex(ports->findText("COM4"));
+
+    // the peer answers the poll, in two pieces
+    QTest::mouseClick(control<QPushButton>(window, "Command1(1)"), Qt::LeftButton);
+    QCOMPARE(line.readcount(8, 2000), readtempframe);
+    QVERIFY(line.write(QByteArray::fromHex("0103")));
+    QVERIFY(line.write(QByteArray::fromHex("020131") + QByteArray::fromHex("7800")));
+    QTRY_COMPARE(control<QLineEdit>(window, "currenttemp")->text(), QStringLiteral("30.5"));
+    qunsetenv("CHAMBERCTL_PORTS");
+}
+
+QTEST_MAIN(tst_link)
+#include "tst_link.moc"
