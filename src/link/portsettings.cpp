@@ -1,1 +1,90 @@
-// placeholder: being written
+// Parsing the serial settings text "9600,n,8,1".
+#include "link/portsettings.h"
+
+#include <QStringList>
+
+namespace chamber {
+
+namespace {
+
+constexpr qint32 maxbaud = 100'000'000; // far above any real line; keeps qint32 arithmetic safe
+
+std::optional<qint32> readbaud(const QString &field)
+{
+    // digits only: toInt() alone would take "+9600" or "0x2580"
+    if (field.isEmpty() || field.size() > 9)
+        return std::nullopt;
+    for (QChar c : field) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+    }
+    const qint32 baud = field.toInt();
+    if (baud <= 0 || baud > maxbaud)
+        return std::nullopt;
+    return baud;
+}
+
+std::optional<PortSettings::Parity> readparity(const QString &field)
+{
+    if (field.size() != 1)
+        return std::nullopt;
+    switch (field.at(0).toLower().unicode()) {
+    case u'n':
+        return PortSettings::None;
+    case u'e':
+        return PortSettings::Even;
+    case u'o':
+        return PortSettings::Odd;
+    case u'm':
+        return PortSettings::Mark;
+    case u's':
+        return PortSettings::Space;
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<int> readdatabits(const QString &field)
+{
+    if (field.size() != 1 || field.at(0) < u'5' || field.at(0) > u'8')
+        return std::nullopt;
+    return field.at(0).unicode() - u'0';
+}
+
+std::optional<PortSettings::StopBits> readstopbits(const QString &field)
+{
+    if (field == u"1")
+        return PortSettings::One;
+    if (field == u"1.5")
+        return PortSettings::OneAndHalf;
+    if (field == u"2")
+        return PortSettings::Two;
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<PortSettings> parsesettings(const QString &settings)
+{
+    QStringList fields = settings.split(u',');
+    if (fields.size() != 4)
+        return std::nullopt;
+    for (QString &field : fields)
+        field = field.trimmed();
+
+    const auto baud = readbaud(fields.at(0));
+    const auto parity = readparity(fields.at(1));
+    const auto databits = readdatabits(fields.at(2));
+    const auto stopbits = readstopbits(fields.at(3));
+    if (!baud || !parity || !databits || !stopbits)
+        return std::nullopt;
+
+    PortSettings parsed;
+    parsed.baud = *baud;
+    parsed.parity = *parity;
+    parsed.databits = *databits;
+    parsed.stopbits = *stopbits;
+    return parsed;
+}
+
+} // namespace chamber
