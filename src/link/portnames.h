@@ -11,4 +11,12 @@ namespace chamber {
 // Empty when no device has that number.
 QString devicefor(const QString &comname);
 
+// 1 to 99 for the names "COM1" to "COM99" (upper case, no leading zero, no blank), else 0.
+int comnumber(QStringView comname);
+
+#ifndef Q_OS_WIN
+// devicefor() with the ports folder (empty: none) and the device folder ("/dev") given.
+QString devicefor(const QString &comname, const QString &portsdir, const QString &devroot);
+#endif
+
 } // namespace chamber
