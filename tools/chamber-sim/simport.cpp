@@ -1,0 +1,214 @@
+// The simulator's end of the line: a pseudo-terminal published as <folder>/COMn, and who has it
+// open.
+#include "simport.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace chamber {
+
+namespace {
+
+std::string syserror(const std::string &what)
+{
+    return what + ": " + std::strerror(errno);
+}
+
+std::string readlinktext(const std::string &path)
+{
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+    return n < 0 ? std::string() : std::string(target, std::size_t(n));
+}
+
+// 9600 8N1 raw: no echo, no line editing, no CR/LF translation in either direction. Held on
+// our own slave descriptor, these settings outlive each client's open and close.
+bool makeraw(int fd)
+{
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0)
+        return false;
+    ::cfmakeraw(&tio);
+    tio.c_cflag &= ~(PARENB | CSTOPB | CSIZE | CRTSCTS | HUPCL);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    ::cfsetispeed(&tio, B9600);
+    ::cfsetospeed(&tio, B9600);
+    return ::tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+} // namespace
+
+SimPort::~SimPort()
+{
+    unpublish();
+    for (int fd : {watch, slave, master}) {
+        if (fd >= 0)
+            ::close(fd);
+    }
+}
+
+bool SimPort::setup(const std::string &portsdir, const std::string &name, std::string &error)
+{
+    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0) {
+        error = syserror("cannot create a pseudo-terminal");
+        return false;
+    }
+    char pts[PATH_MAX];
+    if (::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
+        ::ptsname_r(master, pts, sizeof pts) != 0) {
+        error = syserror("cannot unlock the pseudo-terminal");
+        return false;
+    }
+    slavename = pts;
+    slave = ::open(pts, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0) {
+        error = syserror("cannot open " + slavename);
+        return false;
+    }
+    if (!makeraw(slave)) {
+        error = syserror("cannot set " + slavename + " to 9600 8N1 raw");
+        return false;
+    }
+    // Non-blocking, so a client that never reads cannot stall the simulator on a full line.
+    const int flags = ::fcntl(master, F_GETFL);
+    if (flags < 0 || ::fcntl(master, F_SETFL, flags | O_NONBLOCK) != 0) {
+        error = syserror("cannot make the pseudo-terminal non-blocking");
+        return false;
+    }
+
+    // Watched only after our own open, so that open is not counted as a client.
+    watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch < 0 || ::inotify_add_watch(watch, pts, IN_OPEN | IN_CLOSE) < 0) {
+        error = syserror("cannot watch " + slavename);
+        return false;
+    }
+
+    std::string dir = portsdir;
+    if (dir.empty()) {
+        const char *tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/chamber-sim-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            error = syserror("cannot make a folder from " + pattern);
+            return false;
+        }
+        dir = pattern;
+        madefolder = true;
+    } else {
+        struct stat st
+        {
+        };
+        if (::stat(dir.c_str(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode)) {
+                error = dir + " is not a folder";
+                return false;
+            }
+        } else if (errno == ENOENT && ::mkdir(dir.c_str(), 0755) == 0) {
+            madefolder = true;
+        } else {
+            error = syserror("cannot make the folder " + dir);
+            return false;
+        }
+    }
+    // Absolute, so a client started elsewhere finds the same folder.
+    char absolute[PATH_MAX];
+    if (::realpath(dir.c_str(), absolute) == nullptr) {
+        folderpath = dir;
+        error = syserror("cannot resolve " + dir);
+        return false;
+    }
+    folderpath = absolute;
+    link = folderpath + "/" + name;
+
+    struct stat st
+    {
+    };
+    if (::lstat(link.c_str(), &st) == 0) {
+        // A link left by a simulator that was killed points nowhere, or to the terminal we
+        // were just given; anything else belongs to someone alive and is left alone.
+        struct stat target
+        {
+        };
+        const bool stale = S_ISLNK(st.st_mode) &&
+                           (::stat(link.c_str(), &target) != 0 || readlinktext(link) == slavename);
+        if (!stale) {
+            error = link + " already exists (another simulator?)";
+            return false;
+        }
+        if (::unlink(link.c_str()) != 0) {
+            error = syserror("cannot remove the stale link " + link);
+            return false;
+        }
+    }
+    if (::symlink(slavename.c_str(), link.c_str()) != 0) {
+        error = syserror("cannot make the link " + link);
+        return false;
+    }
+    linked = true;
+    return true;
+}
+
+std::vector<SimPort::Event> SimPort::readevents()
+{
+    std::vector<Event> events;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(watch, buffer, sizeof buffer);
+        if (n <= 0)
+            break; // EAGAIN: nothing more pending
+        for (ssize_t at = 0; at < n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+            if (event->mask & IN_OPEN) {
+                if (openclients++ == 0) {
+                    // Whatever the previous client left unread would look like the start of
+                    // a reply to the new one.
+                    discardunread();
+                    ++connection;
+                }
+                events.push_back(Event::Opened);
+            }
+            if (event->mask & IN_CLOSE) {
+                if (openclients > 0 && --openclients == 0) {
+                    // A client that died without clearing exclusive mode would lock out the
+                    // next one, since our own descriptor keeps the terminal alive.
+                    ::ioctl(slave, TIOCNXCL);
+                }
+                events.push_back(Event::Closed);
+            }
+            at += ssize_t(sizeof(inotify_event) + event->len);
+        }
+    }
+    return events;
+}
+
+void SimPort::discardunread()
+{
+    ::tcflush(slave, TCIFLUSH);
+}
+
+void SimPort::unpublish()
+{
+    if (linked) {
+        // Only our own link: someone may have replaced it meanwhile.
+        if (readlinktext(link) == slavename)
+            ::unlink(link.c_str());
+        linked = false;
+    }
+    if (madefolder) {
+        ::rmdir(folderpath.c_str()); // fails, harmlessly, if others put files there
+        madefolder = false;
+    }
+}
+
+} // namespace chamber

@@ -1,0 +1,58 @@
+// The simulator's end of the line: a pseudo-terminal published as <folder>/COMn, and who has it
+// open.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace chamber {
+
+// The simulator serves on the master side. It also keeps the slave side open itself, so the
+// terminal keeps its raw settings and the master never sees a hang-up while no client is
+// connected; clients open the slave through the link. Opens and closes by clients are seen
+// through inotify on the slave's device node.
+class SimPort
+{
+public:
+    SimPort() = default;
+    SimPort(const SimPort &) = delete;
+    SimPort &operator=(const SimPort &) = delete;
+    ~SimPort();
+
+    // Creates the terminal and the link. False with error set when anything fails; whatever
+    // was made so far is undone by the destructor.
+    bool setup(const std::string &portsdir, const std::string &name, std::string &error);
+
+    int masterfd() const { return master; }
+    int watchfd() const { return watch; }
+    const std::string &folder() const { return folderpath; }
+    const std::string &linkpath() const { return link; }
+    const std::string &terminal() const { return slavename; }
+
+    enum class Event { Opened, Closed };
+    // The clients' opens and closes since the last call, oldest first; never blocks.
+    std::vector<Event> readevents();
+    int clients() const { return openclients; }
+    // Counts connections: it grows each time the first client opens the idle port.
+    unsigned generation() const { return connection; }
+
+    // Removes the link and the folder made here; safe to call twice.
+    void unpublish();
+
+private:
+    // Drops bytes written for a client that it never read.
+    void discardunread();
+
+    int master = -1;
+    int slave = -1;
+    int watch = -1;
+    std::string slavename;
+    std::string folderpath;
+    std::string link;
+    bool madefolder = false;
+    bool linked = false;
+    int openclients = 0;
+    unsigned connection = 0;
+};
+
+} // namespace chamber

@@ -1,0 +1,39 @@
+// The chamber's temperature as a first-order ramp toward the setpoint, read in tenths.
+#include "thermalmodel.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace chamber {
+
+ThermalModel::ThermalModel(double ambient, double ratepersecond)
+    : current(ambient)
+    , target(ambient)
+    , rate(ratepersecond)
+{}
+
+void ThermalModel::advance(double seconds)
+{
+    if (seconds <= 0)
+        return;
+    const double step = rate * seconds;
+    const double gap = target - current;
+    if (std::fabs(gap) <= step)
+        current = target;
+    else
+        current += gap > 0 ? step : -step;
+}
+
+std::int16_t totenths(double degrees)
+{
+    const double tenths = std::round(degrees * 10.0);
+    return std::int16_t(std::clamp(tenths, -32768.0, 32767.0));
+}
+
+double fromtenths(std::uint16_t registervalue)
+{
+    // A register is 16-bit two's complement: FF9C is -10.0 degrees.
+    return std::int16_t(registervalue) / 10.0;
+}
+
+} // namespace chamber
