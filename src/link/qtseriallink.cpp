@@ -1,1 +1,224 @@
-// placeholder: being written
+// SerialLink over a QSerialPort.
+#include "link/qtseriallink.h"
+
+#include "link/portnames.h"
+#include "link/portsettings.h"
+
+#include <QMetaObject>
+#include <QPointer>
+#include <QSerialPort>
+
+namespace chamber {
+
+namespace {
+
+// Error numbers as the classic serial port control gave them, so that the alert's error report
+// reads as operators of such programs know it. Every number this link records comes from here;
+// the description is QSerialPort's own text unless noted.
+constexpr qint32 errinvalidvalue = 380; // malformed settings text ("Invalid property value")
+constexpr qint32 errportnumber = 8002;  // no device for the name, or the device is missing
+constexpr qint32 errportopen = 8005;    // in use by another program, locked or not permitted
+constexpr qint32 errhardware = 8010;    // the device failed or vanished (unplugged adapter)
+constexpr qint32 errcommstate = 8015;   // the device refused the line settings
+constexpr qint32 errread = 8020;        // reading the device failed
+
+qint32 numberfor(QSerialPort::SerialPortError code)
+{
+    switch (code) {
+    case QSerialPort::DeviceNotFoundError:
+        return errportnumber;
+    case QSerialPort::PermissionError:
+    case QSerialPort::OpenError:
+        return errportopen;
+    case QSerialPort::UnsupportedOperationError:
+        return errcommstate;
+    case QSerialPort::ReadError:
+        return errread;
+    default:
+        return errhardware;
+    }
+}
+
+QSerialPort::Parity parityfor(PortSettings::Parity parity)
+{
+    switch (parity) {
+    case PortSettings::Even:
+        return QSerialPort::EvenParity;
+    case PortSettings::Odd:
+        return QSerialPort::OddParity;
+    case PortSettings::Mark:
+        return QSerialPort::MarkParity;
+    case PortSettings::Space:
+        return QSerialPort::SpaceParity;
+    case PortSettings::None:
+        break;
+    }
+    return QSerialPort::NoParity;
+}
+
+QSerialPort::StopBits stopbitsfor(PortSettings::StopBits stopbits)
+{
+    switch (stopbits) {
+    case PortSettings::OneAndHalf:
+        return QSerialPort::OneAndHalfStop;
+    case PortSettings::Two:
+        return QSerialPort::TwoStop;
+    case PortSettings::One:
+        break;
+    }
+    return QSerialPort::OneStop;
+}
+
+// What a lost port's error record says. QSerialPort's own text is no help here: a vanished
+// pseudo-terminal reads end-of-file, and errno then still holds whatever an earlier call left.
+QString lostdescription(QSerialPort::SerialPortError code, const QString &device)
+{
+    QString what;
+    switch (code) {
+    case QSerialPort::ReadError:
+        what = QStringLiteral("Error reading from device");
+        break;
+    case QSerialPort::WriteError:
+        what = QStringLiteral("Error writing to device");
+        break;
+    default:
+        what = QStringLiteral("Device disappeared from the system");
+        break;
+    }
+    return QStringLiteral("%1 (%2)").arg(what, device);
+}
+
+// The errors by which QSerialPort tells that an open port has failed under us. A vanished
+// pseudo-terminal raises read and write errors on every turn of the event loop until the port
+// is closed; an unplugged USB adapter raises a resource error.
+bool meanslost(QSerialPort::SerialPortError code)
+{
+    return code == QSerialPort::ResourceError || code == QSerialPort::ReadError ||
+           code == QSerialPort::WriteError;
+}
+
+} // namespace
+
+QtSerialLink::QtSerialLink(QObject *parent)
+    : SerialLink(parent)
+    , serial(new QSerialPort(this))
+{
+    connect(serial, &QSerialPort::readyRead, this, &QtSerialLink::arrival);
+    connect(serial, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError code) {
+        if (opening || lost || !meanslost(code) || !serial->isOpen())
+            return;
+        lost = true;
+        error = {numberfor(code), lostdescription(code, serial->portName())};
+        // The error is raised from inside the port's own notifier, which close() deletes; close
+        // once the event loop is back in charge.
+        const quint64 lostopening = openings;
+        QMetaObject::invokeMethod(
+            this, [this, lostopening] { droplostport(lostopening); }, Qt::QueuedConnection);
+    });
+}
+
+QtSerialLink::~QtSerialLink()
+{
+    // nothing of this object may run while the port closes during destruction
+    serial->disconnect(this);
+    ClosePort();
+}
+
+bool QtSerialLink::OpenPort(const QString &port, const QString &settings)
+{
+    ClosePort();
+
+    const std::optional<PortSettings> parsed = parsesettings(settings);
+    if (!parsed) {
+        error = {errinvalidvalue, QStringLiteral("Invalid property value: '%1'").arg(settings)};
+        return false;
+    }
+    const QString device = devicefor(port);
+    if (device.isEmpty()) {
+        error = {errportnumber, QStringLiteral("Invalid port number")};
+        return false;
+    }
+
+    // Set while closed, these are only stored and applied by open(). No DTR, RTS or flow
+    // control line is touched: pseudo-terminals refuse those calls.
+    serial->setPortName(device);
+    serial->setBaudRate(parsed->baud);
+    serial->setParity(parityfor(parsed->parity));
+    serial->setDataBits(QSerialPort::DataBits(parsed->databits));
+    serial->setStopBits(stopbitsfor(parsed->stopbits));
+    serial->setFlowControl(QSerialPort::NoFlowControl);
+
+    opening = true;
+    const bool opened = serial->open(QIODevice::ReadWrite);
+    opening = false;
+    if (!opened) {
+        error = {numberfor(serial->error()), serial->errorString()};
+        serial->clearError();
+        return false;
+    }
+    ++openings;
+    lost = false;
+    return true;
+}
+
+void QtSerialLink::ClosePort()
+{
+    // QSerialPort::close() on a closed port records a "not open" error; keep it quiet
+    if (serial->isOpen())
+        serial->close();
+    rx.clear(); // bytes of a port the owner let go are not read from the next one
+}
+
+void QtSerialLink::SendData(const QByteArray &frame)
+{
+    // Dropped when closed, by design: the caller checks portready before it sends. A failed
+    // write on an open port is reported through errorOccurred as a lost port.
+    if (serial->isOpen() && !frame.isEmpty())
+        serial->write(frame);
+}
+
+QByteArray QtSerialLink::ReadData()
+{
+    QByteArray bytes;
+    bytes.swap(rx);
+    if (serial->isOpen())
+        bytes += serial->readAll();
+    return bytes;
+}
+
+ErrorRecord QtSerialLink::lasterror() const
+{
+    return error;
+}
+
+void QtSerialLink::arrival()
+{
+    // QSerialPort raises no readyRead while a readyRead handler runs, and the window's handler
+    // pumps events: bytes that come in meanwhile would wait, unannounced, for the next piece of
+    // the line. So the handler is called again for as long as it left new bytes behind.
+    if (inarrival)
+        return;
+    const QPointer<QtSerialLink> alive(this);
+    inarrival = true;
+    while (serial->isOpen()) {
+        const QByteArray fresh = serial->readAll();
+        if (fresh.isEmpty())
+            break;
+        rx += fresh;
+        emit DataArrival();
+        if (!alive)
+            return;
+    }
+    inarrival = false;
+}
+
+void QtSerialLink::droplostport(quint64 lostopening)
+{
+    // The owner may have closed the port, or opened another, since the error was raised.
+    if (lostopening != openings || !lost || !serial->isOpen())
+        return;
+    serial->close();
+    emit PortLost();
+}
+
+} // namespace chamber

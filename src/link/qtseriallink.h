@@ -23,8 +23,16 @@ public:
     ErrorRecord lasterror() const override;
 
 private:
+    void arrival();
+    void droplostport(quint64 lostopening);
+
     QSerialPort *serial = nullptr;
     ErrorRecord error;
+    QByteArray rx;          // received, announced by DataArrival, not yet taken by ReadData
+    bool inarrival = false; // a DataArrival handler is running
+    quint64 openings = 0;   // counts successful opens, so a late close cannot hit a newer port
+    bool opening = false;   // errors raised inside OpenPort are its own result, not a loss
+    bool lost = false;      // the open port has failed; its PortLost is on its way
 };
 
 } // namespace chamber
