@@ -1,0 +1,147 @@
+// A pseudo-terminal pair that plays a serial line's far end in tests, reachable as a COM name.
+#pragma once
+
+#ifndef _WIN32
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+#if defined(__APPLE__)
+#include <util.h>
+#else
+#include <pty.h> // openpty(): link the test with util
+#endif
+
+namespace chamber {
+
+// Opens a pty pair and a temporary folder with the link COMn to the slave side, for
+// CHAMBERCTL_PORTS. The test holds the master: what it writes arrives at the port, and what the
+// port sends can be read from it. The slave stays open here too, so the line lives on while the
+// port under test is closed; closemaster() makes the far end vanish.
+class Pty
+{
+public:
+    explicit Pty(int number = 5)
+    {
+        char path[256] = {};
+        if (::openpty(&masterfd, &slavefd, path, nullptr, nullptr) != 0) {
+            masterfd = slavefd = -1;
+            return;
+        }
+        slavename = QFile::decodeName(path);
+        termios tio;
+        if (::tcgetattr(slavefd, &tio) == 0) {
+            ::cfmakeraw(&tio);
+            ::tcsetattr(slavefd, TCSANOW, &tio);
+        }
+        ::fcntl(masterfd, F_SETFL, ::fcntl(masterfd, F_GETFL) | O_NONBLOCK);
+        comname = QStringLiteral("COM%1").arg(number);
+        linked = folder.isValid() && QFile::link(slavename, folder.filePath(comname));
+    }
+    ~Pty()
+    {
+        closemaster();
+        if (slavefd >= 0)
+            ::close(slavefd);
+    }
+    Pty(const Pty &) = delete;
+    Pty &operator=(const Pty &) = delete;
+
+    bool isvalid() const { return masterfd >= 0 && linked; }
+    QString portsdir() const { return folder.path(); } // for CHAMBERCTL_PORTS
+    QString name() const { return comname; }           // "COM5"
+    QString slavepath() const { return slavename; }        // "/dev/pts/3"
+    QString linkpath() const { return folder.filePath(comname); }
+    int master() const { return masterfd; }
+    int slave() const { return slavefd; } // for tcgetattr(): the settings the port was given
+
+    // Writes every byte to the line, waiting up to a second for room.
+    bool write(const QByteArray &bytes)
+    {
+        qsizetype done = 0;
+        QDeadlineTimer deadline(1000);
+        while (done < bytes.size() && masterfd >= 0) {
+            const ssize_t n =
+                ::write(masterfd, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n > 0) {
+                done += n;
+                continue;
+            }
+            if (n < 0 && errno != EAGAIN && errno != EINTR)
+                return false;
+            if (deadline.hasExpired())
+                return false;
+            pollfd p{masterfd, POLLOUT, 0};
+            ::poll(&p, 1, 10);
+        }
+        return done == bytes.size();
+    }
+
+    // Waits up to timeoutms for bytes from the port and returns those that have come. Pumps
+    // events while it waits, since QSerialPort writes from the event loop.
+    QByteArray readavailable(int timeoutms)
+    {
+        QByteArray bytes;
+        QDeadlineTimer deadline(timeoutms);
+        while (masterfd >= 0) {
+            QCoreApplication::processEvents();
+            drain(bytes);
+            if (!bytes.isEmpty() || deadline.hasExpired())
+                break;
+            pollfd p{masterfd, POLLIN, 0};
+            ::poll(&p, 1, int(qMin<qint64>(10, deadline.remainingTime())));
+        }
+        return bytes;
+    }
+
+    // Reads until count bytes have come or timeoutms has passed; pumps events like readavailable.
+    QByteArray readcount(qsizetype count, int timeoutms)
+    {
+        QByteArray bytes;
+        QDeadlineTimer deadline(timeoutms);
+        while (bytes.size() < count && !deadline.hasExpired() && masterfd >= 0)
+            bytes += readavailable(int(qMax<qint64>(1, deadline.remainingTime())));
+        return bytes;
+    }
+
+    // The far end vanishes, as when the other program quits or the cable's adapter goes.
+    void closemaster()
+    {
+        if (masterfd >= 0)
+            ::close(masterfd);
+        masterfd = -1;
+    }
+
+private:
+    void drain(QByteArray &bytes)
+    {
+        char chunk[4096];
+        for (;;) {
+            const ssize_t n = ::read(masterfd, chunk, sizeof chunk);
+            if (n <= 0)
+                return;
+            bytes.append(chunk, n);
+        }
+    }
+
+    int masterfd = -1;
+    int slavefd = -1;
+    bool linked = false;
+    QString slavename;
+    QString comname;
+    QTemporaryDir folder;
+};
+
+} // namespace chamber
+
+#endif // _WIN32
