@@ -6,6 +6,8 @@
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 
 namespace chamber {
 
@@ -13,6 +15,28 @@ namespace {
 
 constexpr int clientwidth = 2775;
 constexpr int clientheight = 975;
+
+// A button whose caption wraps onto several lines when it is wider than the button, as the
+// notice's long caption must.
+class WrappingButton : public QPushButton
+{
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QStylePainter painter(this);
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        option.text.clear();
+        painter.drawControl(QStyle::CE_PushButton, option);
+        const int margin = style()->pixelMetric(QStyle::PM_ButtonMargin, &option, this);
+        const QRect area = rect().adjusted(margin / 2, 0, -margin / 2, 0);
+        painter.drawItemText(area, Qt::AlignCenter | Qt::TextWordWrap, palette(), isEnabled(),
+                             text(), QPalette::ButtonText);
+    }
+};
 
 } // namespace
 
@@ -26,7 +50,8 @@ RS232_portscanning::RS232_portscanning(QWidget *parent)
     setAttribute(Qt::WA_ShowWithoutActivating);
     setFixedSize(twips(clientwidth, dpi), twips(clientheight, dpi));
 
-    Command1 = new QPushButton(QStringLiteral("Scanning for serial ports, please wait..."), this);
+    Command1 =
+        new WrappingButton(QStringLiteral("Scanning for serial ports, please wait..."), this);
     Command1->setGeometry(twipsrect(60, 60, 2655, 855, dpi));
     Command1->setFont(designfont(12, true));
     Command1->setFocusPolicy(Qt::NoFocus);
