@@ -103,6 +103,14 @@ public:
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
 
+    // Empty when the simulator ended cleanly on the signal; else its exit and its log, which
+    // also holds any sanitizer report.
+    QString stopreport(int signal = SIGTERM)
+    {
+        const int code = stop(signal);
+        return code == 0 ? QString() : QStringLiteral("exit %1:\n%2").arg(code).arg(log());
+    }
+
     QProcess process;
     QByteArray out;
     QByteArray err;
@@ -333,7 +341,7 @@ void tst_chambersim::readwritewithmbpoll()
     QVERIFY2(refused.err.contains(QLatin1String("Illegal data address")), qPrintable(refused.err));
     QCOMPARE(readregister(port, 301), 250);
 
-    QCOMPARE(sim.stop(SIGTERM), 0);
+    QCOMPARE(sim.stopreport(SIGTERM), QString());
     QCOMPARE(sim.loglines("setpoint "), QStringList({"setpoint 805", "setpoint 250"}));
     QVERIFY(sim.loglines("write ").contains("write 300 = 805"));
     QVERIFY(sim.loglines("write ").contains("write 100 = 5"));
@@ -352,6 +360,7 @@ void tst_chambersim::faultsseenbymbpoll()
         const Run run = runmbpoll(mbpollargs(sim.port(), {"-r", "101"}));
         QVERIFY(run.code != 0);
         QVERIFY2(run.err.contains(QLatin1String("CRC")), qPrintable(run.err + run.out));
+        QCOMPARE(sim.stopreport(), QString());
     }
     {
         Sim sim({"--max-setpoint", "100", "--log"});
@@ -364,7 +373,7 @@ void tst_chambersim::faultsseenbymbpoll()
         const Run limit = writeregister(sim.port(), 301, 1000); // exactly the maximum is fine
         QVERIFY2(limit.code == 0, qPrintable(limit.err));
         QCOMPARE(readregister(sim.port(), 301), 1000);
-        QCOMPARE(sim.stop(), 0);
+        QCOMPARE(sim.stopreport(), QString());
         QCOMPARE(sim.loglines("setpoint "), QStringList{"setpoint 1000"});
         QCOMPARE(sim.loglines("refused ").size(), 1);
     }
@@ -397,6 +406,7 @@ void tst_chambersim::rawframes()
     // 150.0 degrees above --max-setpoint 100: exception 03, illegal data value.
     QVERIFY(client.send(bytes("0106012c05dc4b36")));
     QCOMPARE(client.receive(5, 5000), bytes("0186030261"));
+    QCOMPARE(sim.stopreport(), QString());
 }
 
 void tst_chambersim::splitreplies()
@@ -433,6 +443,8 @@ void tst_chambersim::splitreplies()
     Sim quick({"--ambient", "25", "--split-reply", "50"});
     QVERIFY(quick.waitready());
     QCOMPARE(readregister(quick.port(), 101), 250);
+    QCOMPARE(quick.stopreport(), QString());
+    QCOMPARE(sim.stopreport(), QString());
 }
 
 void tst_chambersim::garbageandreconnects()
@@ -461,7 +473,7 @@ void tst_chambersim::garbageandreconnects()
     }
     QVERIFY(sim.process.state() == QProcess::Running);
     QCOMPARE(readregister(sim.port(), 101), 250);
-    QCOMPARE(sim.stop(SIGINT), 0);
+    QCOMPARE(sim.stopreport(SIGINT), QString());
     QVERIFY(!sim.loglines("garbage ").isEmpty());
     QVERIFY(!sim.loglines("ignored ").isEmpty());
 }
@@ -481,7 +493,7 @@ void tst_chambersim::silence()
     QCOMPARE(client.exchange(readtemp, 7, 10000), reply250);
     QVERIFY(sim.launched.elapsed() >= qint64(silentseconds * 1000));
     QCOMPARE(readregister(sim.port(), 301), 250);
-    QCOMPARE(sim.stop(), 0);
+    QCOMPARE(sim.stopreport(), QString());
     QVERIFY(sim.loglines("silent").size() >= 2);
     QVERIFY(sim.loglines("setpoint ").isEmpty());
 }
@@ -501,6 +513,7 @@ void tst_chambersim::noise()
         seen.insert(tenths);
     }
     QVERIFY(seen.size() > 1);
+    QCOMPARE(sim.stopreport(), QString());
 }
 
 void tst_chambersim::lifecycle()
@@ -541,10 +554,10 @@ void tst_chambersim::lifecycle()
         QVERIFY(again.log().contains(QLatin1String("already exists")));
         QVERIFY(QFileInfo(com1.port()).isSymLink());
 
-        QCOMPARE(com1.stop(SIGINT), 0);
+        QCOMPARE(com1.stopreport(SIGINT), QString());
         QVERIFY(!QFileInfo(com1.port()).isSymLink());
         QVERIFY(QFileInfo(com7.port("COM7")).isSymLink());
-        QCOMPARE(com7.stop(SIGTERM), 0);
+        QCOMPARE(com7.stopreport(SIGTERM), QString());
         QVERIFY(QDir(folder).isEmpty());
     }
 
@@ -554,6 +567,8 @@ void tst_chambersim::lifecycle()
         Sim sim({"--ports-dir", folder, "--name", "COM2"});
         QVERIFY(sim.waitready());
         QCOMPARE(readregister(sim.port("COM2"), 101), 230);
+        QCOMPARE(sim.stopreport(SIGHUP), QString());
+        QVERIFY(!QFileInfo(sim.port("COM2")).isSymLink());
     }
 
     // A folder made here for the link is removed at the end.
