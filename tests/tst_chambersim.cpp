@@ -341,8 +341,17 @@ void tst_chambersim::readwritewithmbpoll()
     QVERIFY2(refused.err.contains(QLatin1String("Illegal data address")), qPrintable(refused.err));
     QCOMPARE(readregister(port, 301), 250);
 
+    // A broadcast (address 0) setpoint of 100.0 is applied, and nobody answers it.
+    {
+        RawClient client(port);
+        QVERIFY(client.send(bytes("0006012c03e84890")));
+        QCOMPARE(client.receive(1, 300), QByteArray());
+    }
+    QCOMPARE(readregister(port, 301), 1000);
+
     QCOMPARE(sim.stopreport(SIGTERM), QString());
-    QCOMPARE(sim.loglines("setpoint "), QStringList({"setpoint 805", "setpoint 250"}));
+    QCOMPARE(sim.loglines("setpoint "),
+             QStringList({"setpoint 805", "setpoint 250", "setpoint 1000"}));
     QVERIFY(sim.loglines("write ").contains("write 300 = 805"));
     QVERIFY(sim.loglines("write ").contains("write 100 = 5"));
     QVERIFY(sim.loglines("read 100 = ").contains("read 100 = 805"));
@@ -470,6 +479,22 @@ void tst_chambersim::garbageandreconnects()
         QVERIFY(client.send(bytes("020300640001c5e6")));
         QCOMPARE(client.receive(1, 300), QByteArray());
         QCOMPARE(client.exchange(readtemp, 7), reply250);
+    }
+    {
+        // A reply its client never read must not greet the next client.
+        RawClient leaver(sim.port());
+        QVERIFY(leaver.send(bytes("0106012c00fac9bc")));
+        QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(QLatin1String("tx 01 06 01 2C 00 FA C9 BC")),
+                                 5000);
+        const qsizetype closes = sim.loglines("close").size();
+        leaver.close();
+        QTRY_COMPARE_WITH_TIMEOUT(sim.loglines("close").size(), closes + 1, 5000);
+    }
+    {
+        RawClient next(sim.port());
+        QVERIFY(next.send(readtemp));
+        QCOMPARE(next.receive(7, 5000), reply250);
+        QCOMPARE(next.receive(1, 100), QByteArray());
     }
     QVERIFY(sim.process.state() == QProcess::Running);
     QCOMPARE(readregister(sim.port(), 101), 250);

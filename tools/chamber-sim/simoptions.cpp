@@ -230,8 +230,8 @@ Options:
   -h, --help            show this text and exit
 
 A reply whose reader closes the port before it is sent is dropped, and bytes
-left unread by a previous client are discarded when the next one opens the
-port. Garbage on the line is read and dropped until the line is quiet.
+a client left unread are discarded when it closes the port. Garbage on the
+line is read and dropped until the line is quiet.
 
 Log lines (standard error, one per event, each flushed; values signed):
     ready <link> -> <terminal>    the port is published

@@ -171,15 +171,17 @@ std::vector<SimPort::Event> SimPort::readevents()
             const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
             if (event->mask & IN_OPEN) {
                 if (openclients++ == 0) {
-                    // Whatever the previous client left unread would look like the start of
-                    // a reply to the new one.
-                    discardunread();
+                    discardunread(); // in case the close and this open came in one batch
                     ++connection;
                 }
                 events.push_back(Event::Opened);
             }
             if (event->mask & IN_CLOSE) {
                 if (openclients > 0 && --openclients == 0) {
+                    // The terminal keeps what a client left unread across its close, and the
+                    // next client would take it for the start of a reply. The sooner it goes,
+                    // the better: a client that opens and reads at once could still see it.
+                    discardunread();
                     // A client that died without clearing exclusive mode would lock out the
                     // next one, since our own descriptor keeps the terminal alive.
                     ::ioctl(slave, TIOCNXCL);
