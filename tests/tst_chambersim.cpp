@@ -90,8 +90,9 @@ public:
     // Sends the signal and waits; the exit code, or -1 if it did not end normally.
     int stop(int signal = SIGTERM)
     {
-        if (process.state() != QProcess::NotRunning) {
-            ::kill(pid_t(process.processId()), signal);
+        const qint64 pid = process.processId();
+        if (process.state() != QProcess::NotRunning && pid > 0) { // kill(0) hits the group
+            ::kill(pid_t(pid), signal);
             if (!process.waitForFinished(startms)) {
                 process.kill();
                 process.waitForFinished(startms);

@@ -142,6 +142,10 @@ bool Simulator::run(std::string &error)
         }
     }
     log("end");
+    if (!fatal.empty()) {
+        error = fatal;
+        return false;
+    }
     return true;
 }
 
@@ -155,11 +159,8 @@ void Simulator::serveone()
     }
     if (rc == 0) {
         log("ignored a frame for another slave");
-        std::string error;
-        if (!newcontext(error)) {
-            std::fprintf(stderr, "chamber-sim: %s\n", error.c_str());
+        if (!newcontext(fatal))
             stopping = true;
-        }
         drain("after a frame for another slave");
         return;
     }

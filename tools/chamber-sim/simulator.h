@@ -55,6 +55,7 @@ private:
     SimPort &port;
     int stopfd;
     bool stopping = false;
+    std::string fatal; // why serving had to stop
 
     struct ContextFree
     {
