@@ -329,6 +329,7 @@ private slots:
     void approachatsetpoint();
     void longdwells();
     void nestedticks();
+    void restartinsidepause();
     void rampenableinvariant();
     void polling();
     void manualcommands();
@@ -745,6 +746,94 @@ void tst_cycle::nestedticks()
     QCOMPARE(rig.mode()->text(), QStringLiteral("Wait"));
     rig.controller.after = {};
     rig.clickrun();
+    QCOMPARE(rig.alerts.titles(), QStringList());
+}
+
+// "Run" cleared and ticked again by clicks that arrive during a pause: the new run must stand, not be
+// undone by the stop or the step that resume after the pause.
+void tst_cycle::restartinsidepause()
+{
+    Rig rig;
+    QVERIFY(rig.openport());
+    rig.profile({"40.0", "30.0"}, {"1", "1"}, "1");
+    rig.temperatureat(250);
+    const auto restarted = [&](const TickRecord &record) {
+        QString why;
+        return record.running && record.counter == QLatin1String("1") &&
+               record.mode == QLatin1String("Heat") &&
+               settempsin(record.frames) == QList<int>{400} && !rig.idle(&why) &&
+               rig.setpoints(0)->isReadOnly();
+    };
+
+    // Cleared and ticked again inside the stop's pause, between two ticks.
+    rig.clickrun();
+    rig.ticks(2);
+    int stage = 0;
+    rig.controller.after = [&](const QByteArray &frame) {
+        if (frame == settemp250 && stage == 0) {
+            stage = 1;
+            rig.clickrun();
+        }
+    };
+    rig.clickrun();
+    QCOMPARE(stage, 1);
+    rig.controller.after = {};
+    QVERIFY(rig.run()->isChecked());
+    QCOMPARE(rig.cycles(1)->text(), QStringLiteral("0"));
+    QVERIFY(rig.setpoints(0)->isReadOnly());
+    QVERIFY(!rig.get<QPushButton>("Command1(0)")->isEnabled());
+    rig.temperatureat(250);
+    QVERIFY(restarted(rig.tick()));
+
+    // Cleared inside the pause of a step's setpoint, and ticked again inside the stop's pause.
+    rig.clickrun();
+    rig.temperatureat(250);
+    rig.clickrun();
+    stage = 0;
+    rig.controller.after = [&](const QByteArray &frame) {
+        if (!issettemp(frame))
+            return;
+        if (stage == 0) {
+            stage = 1;
+            rig.clickrun();
+        } else if (stage == 1) {
+            stage = 2;
+            rig.clickrun();
+        }
+    };
+    const TickRecord interrupted = rig.tick();
+    QCOMPARE(stage, 2);
+    rig.controller.after = {};
+    QCOMPARE(settempsin(interrupted.frames), (QList<int>{400, 250}));
+    QVERIFY(interrupted.running);
+    rig.temperatureat(250);
+    QVERIFY(restarted(rig.tick()));
+
+    // Cleared and ticked again inside the stop that ends the last cycle.
+    const QList<TickRecord> log = [&] {
+        stage = 0;
+        rig.controller.after = [&](const QByteArray &frame) {
+            if (frame == settemp250 && stage == 0 && rig.cycles(1)->text() == QLatin1String("1") &&
+                !rig.run()->isChecked()) {
+                stage = 1;
+                rig.clickrun();
+            }
+        };
+        QList<TickRecord> ticks;
+        while (ticks.size() < 60 && stage == 0)
+            ticks << rig.tick();
+        rig.controller.after = {};
+        return ticks;
+    }();
+    QCOMPARE(stage, 1);
+    QVERIFY(log.last().running);
+    QCOMPARE(settempsin(log.last().frames), QList<int>{250}); // the second stop did not run
+    QVERIFY(rig.setpoints(0)->isReadOnly());
+    rig.temperatureat(250);
+    QVERIFY(restarted(rig.tick()));
+    rig.clickrun();
+    QString why;
+    QVERIFY2(rig.idle(&why), qPrintable(why));
     QCOMPARE(rig.alerts.titles(), QStringList());
 }
 

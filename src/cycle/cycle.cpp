@@ -52,6 +52,7 @@ void main::startcycle()
         setbackground(dwells[3], grey);
     }
     cycles[0]->setReadOnly(true);
+    ++runsbegun;
     cyclestep = 0;
     dwellcount = 0;
     atsetpoint = false;
@@ -65,10 +66,15 @@ void main::stopcycle()
 {
     // Without a port the run ends because the port vanished, which the operator has been told of
     // already; the rest setpoint can't reach the controller then.
+    const int run = runsbegun;
     if (portready) {
         // pumps events: tick and replies may run here
         transmit(QStringLiteral("settemp"), restsetpointtenths);
     }
+    // "Run" ticked again during the pause has begun a new run, which the rest of a stop would
+    // leave ticked but dead
+    if (runsbegun != run)
+        return;
     Command1[0]->setEnabled(true);
     Command1[1]->setEnabled(true);
     portselect->setEnabled(true);
@@ -131,8 +137,11 @@ void main::takestep(int step)
             cycles[1]->setText(writenumber(readnumber(cycles[1]->text()) + 1, 0));
             approachstart(0, 1);
         } else {
+            const int run = runsbegun;
+            // pumps events: tick and replies may run here
             cyclerun->setChecked(false); // its click handler stops the run as well
-            stopcycle();
+            if (runsbegun == run)
+                stopcycle();
         }
         return;
     case 2:
@@ -183,9 +192,11 @@ void main::approachstart(int point, int nextstep)
     }
     // Already there: neither "Heat" nor "Cool" would ever see the point reached.
     atsetpoint = !heading;
+    const int run = runsbegun;
     // pumps events: tick and replies may run here
     transmit(QStringLiteral("settemp"), readnumber(setpoints[point]->text()) * 10);
-    cyclestep = nextstep; // only after the send
+    if (runsbegun == run)
+        cyclestep = nextstep; // only after the send, and never into a run begun meanwhile
 }
 
 bool main::approachtest(int point) const

@@ -111,6 +111,7 @@ private:
     int tickcount = 0;
     bool intick = false;     // a tick is inside its poll or step; a nested one must not step
     bool atsetpoint = false; // the approach began at its setpoint: the point counts as reached
+    int runsbegun = 0;       // counts startcycle: a run begun inside a pause must stand
 };
 
 } // namespace chamber
