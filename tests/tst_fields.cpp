@@ -13,8 +13,7 @@ using namespace chamber;
 
 namespace {
 
-template<typename T>
-T *control(const QWidget &window, const QString &name)
+template<typename T> T *control(const QWidget &window, const QString &name)
 {
     T *found = window.findChild<T *>(name);
     if (!found)
@@ -22,9 +21,9 @@ T *control(const QWidget &window, const QString &name)
     return found;
 }
 
-const QStringList numericfields = {"setpoint",  "setpoints(0)", "setpoints(1)", "setpoints(2)",
-                                   "setpoints(3)", "dwells(0)", "dwells(1)",    "dwells(2)",
-                                   "dwells(3)", "cycles(0)",    "cycles(1)"};
+const QStringList numericfields = {"setpoint",     "setpoints(0)", "setpoints(1)", "setpoints(2)",
+                                   "setpoints(3)", "dwells(0)",    "dwells(1)",    "dwells(2)",
+                                   "dwells(3)",    "cycles(0)",    "cycles(1)"};
 
 } // namespace
 
@@ -72,7 +71,8 @@ void tst_fields::keyfilter()
         edit->setFocus();
         edit->clear();
         QTest::keyClicks(edit, "a-+, 1x2.3");
-        QCOMPARE(edit->text(), name == "cycles(0)" ? QStringLiteral("12.") : QStringLiteral("12.3"));
+        QCOMPARE(edit->text(),
+                 name == "cycles(0)" ? QStringLiteral("12.") : QStringLiteral("12.3"));
         // Backspace and Delete edit as usual; cursor keys move as usual
         QTest::keyClick(edit, Qt::Key_Backspace);
         QTest::keyClick(edit, Qt::Key_Home);
@@ -102,26 +102,40 @@ void tst_fields::normalising_data()
     QTest::addColumn<QString>("typed"); // typed into an emptied field
     QTest::addColumn<bool>("enter");    // Enter, else the focus moves away
     QTest::addColumn<QString>("shown");
-    QTest::newRow("profile setpoint gets its decimal") << "setpoints(1)" << "80" << true << "80.0";
-    QTest::newRow("manual setpoint has no limit") << "setpoint" << "200" << true << "200.0";
-    QTest::newRow("half rounds up on the decimal digits") << "setpoint" << "25.25" << true
-                                                          << "25.3";
-    QTest::newRow("0.15 is not 0.1") << "setpoints(2)" << "0.15" << false << "0.2";
-    QTest::newRow("profile setpoint above the limit") << "setpoints(0)" << "200" << false
-                                                      << "175.0";
-    QTest::newRow("175.05 rounds above the limit") << "setpoints(0)" << "175.05" << true
-                                                   << "175.0";
-    QTest::newRow("175.04 stays at the limit") << "setpoints(0)" << "175.04" << true << "175.0";
-    QTest::newRow("175 is allowed") << "setpoints(3)" << "175" << false << "175.0";
-    QTest::newRow("empty setpoint") << "setpoints(3)" << "" << false << "0.0";
-    QTest::newRow("trailing point") << "setpoints(2)" << "30." << true << "30.0";
-    QTest::newRow("dwell half rounds up") << "dwells(2)" << "12.5" << true << "13";
-    QTest::newRow("dwell rounds down") << "dwells(2)" << "12.4" << true << "12";
-    QTest::newRow("lone point") << "dwells(1)" << "." << false << "0";
-    QTest::newRow("empty dwell") << "dwells(0)" << "" << true << "0";
-    QTest::newRow("two points read up to the second") << "cycles(0)" << "1.2" << false << "1";
-    QTest::newRow("leading point") << "cycles(0)" << ".5" << false << "1";
-    QTest::newRow("leading zeros") << "dwells(3)" << "007" << true << "7";
+    QTest::newRow("profile setpoint gets its decimal") << "setpoints(1)"
+                                                       << "80" << true << "80.0";
+    QTest::newRow("manual setpoint has no limit") << "setpoint"
+                                                  << "200" << true << "200.0";
+    QTest::newRow("half rounds up on the decimal digits") << "setpoint"
+                                                          << "25.25" << true << "25.3";
+    QTest::newRow("0.15 is not 0.1") << "setpoints(2)"
+                                     << "0.15" << false << "0.2";
+    QTest::newRow("profile setpoint above the limit") << "setpoints(0)"
+                                                      << "200" << false << "175.0";
+    QTest::newRow("175.05 rounds above the limit") << "setpoints(0)"
+                                                   << "175.05" << true << "175.0";
+    QTest::newRow("175.04 stays at the limit") << "setpoints(0)"
+                                               << "175.04" << true << "175.0";
+    QTest::newRow("175 is allowed") << "setpoints(3)"
+                                    << "175" << false << "175.0";
+    QTest::newRow("empty setpoint") << "setpoints(3)"
+                                    << "" << false << "0.0";
+    QTest::newRow("trailing point") << "setpoints(2)"
+                                    << "30." << true << "30.0";
+    QTest::newRow("dwell half rounds up") << "dwells(2)"
+                                          << "12.5" << true << "13";
+    QTest::newRow("dwell rounds down") << "dwells(2)"
+                                       << "12.4" << true << "12";
+    QTest::newRow("lone point") << "dwells(1)"
+                                << "." << false << "0";
+    QTest::newRow("empty dwell") << "dwells(0)"
+                                 << "" << true << "0";
+    QTest::newRow("two points read up to the second") << "cycles(0)"
+                                                      << "1.2" << false << "1";
+    QTest::newRow("leading point") << "cycles(0)"
+                                   << ".5" << false << "1";
+    QTest::newRow("leading zeros") << "dwells(3)"
+                                   << "007" << true << "7";
 }
 
 void tst_fields::normalising()
@@ -179,8 +193,8 @@ void tst_fields::normalisedbeforetheclick()
     QTest::keyClicks(manual, "80.25");
     QTest::mouseClick(control<QPushButton>(*window, "Command1(0)"), Qt::LeftButton);
     QCOMPARE(manual->text(), QStringLiteral("80.3"));
-    QCOMPARE(fake->sent, QList<QByteArray>{QByteArray::fromHex("0106012c0323")
-                                           + QByteArray::fromHex("08d6")});
+    QCOMPARE(fake->sent,
+             QList<QByteArray>{QByteArray::fromHex("0106012c0323") + QByteArray::fromHex("08d6")});
 
     // the same when the click ticks "Run": the profile is tidy before the run reads it
     QLineEdit *point = field("setpoints(0)");

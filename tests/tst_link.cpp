@@ -22,8 +22,7 @@ const QByteArray reply250 = QByteArray::fromHex("01030200fa3807");
 const char *noportmessage = "Please select an active serial port before attepmting to comunicate "
                             "with your peripheral device!";
 
-template<typename T>
-T *control(const QWidget &window, const QString &name)
+template<typename T> T *control(const QWidget &window, const QString &name)
 {
     T *found = window.findChild<T *>(name);
     if (!found)

@@ -15,9 +15,12 @@ void tst_shutdown::closing_data()
 {
     QTest::addColumn<QString>("mode");
     QTest::addColumn<QString>("output");
-    QTest::newRow("while idle") << "idle" << "closing\nport closed\nended 0\n";
-    QTest::newRow("during the pause after a command") << "pause" << "closing\nport closed\n";
-    QTest::newRow("while the modal alert is open") << "alert" << "closing\nport closed\n";
+    QTest::newRow("while idle") << "idle"
+                                << "closing\nport closed\nended 0\n";
+    QTest::newRow("during the pause after a command") << "pause"
+                                                      << "closing\nport closed\n";
+    QTest::newRow("while the modal alert is open") << "alert"
+                                                   << "closing\nport closed\n";
 }
 
 void tst_shutdown::closing()

@@ -39,8 +39,7 @@ QStringList items(const QComboBox *box)
     return list;
 }
 
-template<typename T>
-T *control(const QWidget &window, const QString &name)
+template<typename T> T *control(const QWidget &window, const QString &name)
 {
     T *found = window.findChild<T *>(name);
     if (!found)
@@ -72,18 +71,20 @@ void tst_window::initialstate()
 
     QCOMPARE(w.windowTitle(), QStringLiteral("Temperature controller"));
     const QList<std::pair<const char *, const char *>> texts = {
-        {"setpoint", "25.0"},     {"currenttemp", "0.0"},  {"errorcount", "0"},
-        {"setpoints(0)", "75.0"}, {"setpoints(1)", "25.0"}, {"setpoints(2)", "35.0"},
-        {"setpoints(3)", "25.0"}, {"dwells(0)", "5"},       {"dwells(1)", "5"},
-        {"dwells(2)", "5"},       {"dwells(3)", "5"},       {"cycles(0)", "1"},
-        {"cycles(1)", "0"},       {"cyclemode", "Hold"},    {"countdown", "0"},
-        {"tmult", "1"}};
+        {"setpoint", "25.0"},     {"currenttemp", "0.0"},
+        {"errorcount", "0"},      {"setpoints(0)", "75.0"},
+        {"setpoints(1)", "25.0"}, {"setpoints(2)", "35.0"},
+        {"setpoints(3)", "25.0"}, {"dwells(0)", "5"},
+        {"dwells(1)", "5"},       {"dwells(2)", "5"},
+        {"dwells(3)", "5"},       {"cycles(0)", "1"},
+        {"cycles(1)", "0"},       {"cyclemode", "Hold"},
+        {"countdown", "0"},       {"tmult", "1"}};
     for (const auto &[name, text] : texts) {
         auto *edit = control<QLineEdit>(w, QLatin1String(name));
         QCOMPARE(edit->text(), QLatin1String(text));
         QCOMPARE(edit->alignment(), Qt::AlignCenter);
-        const bool locked = QList<QByteArray>{"errorcount", "cycles(1)", "cyclemode", "countdown"}
-                                .contains(name);
+        const bool locked =
+            QList<QByteArray>{"errorcount", "cycles(1)", "cyclemode", "countdown"}.contains(name);
         QVERIFY2(edit->isReadOnly() == locked, name);
         QVERIFY2(edit->isEnabled(), name);
         // every control shares the window's 12 pt bold face
@@ -102,7 +103,8 @@ void tst_window::initialstate()
     QCOMPARE(control<QLabel>(w, "Label1(2)")->text(), QStringLiteral("Cycles"));
     QCOMPARE(control<QLabel>(w, "Label1(3)")->text(), QStringLiteral("Errors"));
 
-    for (const char *name : {"autoread", "cyclerun", "rampenable(0)", "rampenable(1)", "autosamples"})
+    for (const char *name :
+         {"autoread", "cyclerun", "rampenable(0)", "rampenable(1)", "autosamples"})
         QVERIFY2(!control<QCheckBox>(w, QLatin1String(name))->isChecked(), name);
     QCOMPARE(control<QCheckBox>(w, "autoread")->text(), QStringLiteral("Auto"));
     QCOMPARE(control<QCheckBox>(w, "cyclerun")->text(), QStringLiteral("Run"));
@@ -131,8 +133,8 @@ void tst_window::layoutintwips()
     auto px = [dpi](int value) { return qRound(value * dpi / 1440); };
     QCOMPARE(w.size(), QSize(px(7935), px(8085)));
     const QList<std::pair<const char *, QRect>> places = {
-        {"Command1(1)", {1800, 60, 1635, 435}}, {"portselect", {6000, 540, 1815, 420}},
-        {"setpoints(3)", {6360, 1620, 975, 375}}, {"dwells(2)", {4980, 3420, 975, 375}},
+        {"Command1(1)", {1800, 60, 1635, 435}},    {"portselect", {6000, 540, 1815, 420}},
+        {"setpoints(3)", {6360, 1620, 975, 375}},  {"dwells(2)", {4980, 3420, 975, 375}},
         {"rampenable(1)", {7380, 1680, 255, 300}}, {"countdown", {6600, 4260, 1215, 375}},
         {"Label1(0)", {120, 3840, 3135, 315}}};
     for (const auto &[name, twips] : places) {
@@ -159,11 +161,11 @@ void tst_window::taborderandfocus()
     QVERIFY(QTest::qWaitForWindowActive(&w));
     QCOMPARE(QApplication::focusWidget(), control<QWidget>(w, "Command1(0)"));
 
-    const QStringList expected = {"setpoint",     "Command1(1)",  "portselect",   "currenttemp",
-                                  "autoread",     "errorcount",   "dwells(0)",    "dwells(1)",
-                                  "dwells(2)",    "dwells(3)",    "setpoints(0)", "setpoints(1)",
+    const QStringList expected = {"setpoint",     "Command1(1)",  "portselect",    "currenttemp",
+                                  "autoread",     "errorcount",   "dwells(0)",     "dwells(1)",
+                                  "dwells(2)",    "dwells(3)",    "setpoints(0)",  "setpoints(1)",
                                   "setpoints(2)", "setpoints(3)", "rampenable(0)", "rampenable(1)",
-                                  "cycles(0)",    "cycles(1)",    "countdown",    "cyclemode",
+                                  "cycles(0)",    "cycles(1)",    "countdown",     "cyclemode",
                                   "Command1(0)"};
     QStringList visited;
     for (qsizetype i = 0; i < expected.size(); ++i) {
@@ -197,8 +199,8 @@ void tst_window::scan_data()
     QTest::addColumn<QStringList>("present");
     QTest::addColumn<QStringList>("listed");
     QTest::newRow("no port at all") << QStringList{} << QStringList{"Select"};
-    QTest::newRow("COM1 and COM12") << QStringList{"COM12", "COM1"}
-                                    << QStringList{"Select", "COM1", "COM12"};
+    QTest::newRow("COM1 and COM12")
+        << QStringList{"COM12", "COM1"} << QStringList{"Select", "COM1", "COM12"};
     QTest::newRow("COM3 and COM7 in number order")
         << QStringList{"COM7", "COM3"} << QStringList{"Select", "COM3", "COM7"};
     QTest::newRow("ports beyond the ninth and the last")
