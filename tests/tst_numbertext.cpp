@@ -35,27 +35,18 @@ void tst_numbertext::reading_data()
     QTest::newRow("lone point") << "." << 0.0;
     QTest::newRow("two points") << ".." << 0.0;
     QTest::newRow("letters") << "abc" << 0.0;
-    QTest::newRow("digits then letters") << "25abc" << 25.0;
-    QTest::newRow("lone minus") << "-" << 0.0;
-    QTest::newRow("minus point") << "-." << 0.0;
     QTest::newRow("negative") << "-10.0" << -10.0;
-    QTest::newRow("negative leading point") << "-.5" << -0.5;
     QTest::newRow("plus sign") << "+12.5" << 12.5;
-    QTest::newRow("two signs") << "+-5" << 0.0;
     QTest::newRow("leading blank reads 0") << " 12" << 0.0;
     QTest::newRow("blank ends the number") << "12 3" << 12.0;
     QTest::newRow("comma ends the number") << "12,5" << 12.0;
     QTest::newRow("no exponent") << "1e5" << 1.0;
-    QTest::newRow("no hex") << "0x10" << 0.0;
     QTest::newRow("no infinity word") << "inf" << 0.0;
-    QTest::newRow("no nan word") << "nan" << 0.0;
     QTest::newRow("non-ASCII digit is not a digit") << QString::fromUtf8("\u0663") << 0.0;
     QTest::newRow("limit neighbour 175.05") << "175.05" << 175.05;
     QTest::newRow("beyond 15 digits") << "0.123456789012345678" << 0.123456789012345678;
     QTest::newRow("400 digits saturate") << QString(400, u'9') << DBL_MAX;
     QTest::newRow("400 digits negative saturate") << "-" + QString(400, u'9') << -DBL_MAX;
-    QTest::newRow("400 digits with a fraction") << QString(400, u'1') + ".5" << DBL_MAX;
-    QTest::newRow("400 leading zeros") << QString(400, u'0') + "42" << 42.0;
     QTest::newRow("fraction too small for a double") << "0." + QString(400, u'0') + "1" << 0.0;
     QTest::newRow("negative zero reads plain zero") << "-0.0" << 0.0;
 }
@@ -85,27 +76,19 @@ void tst_numbertext::writing_data()
     QTest::newRow("12.5 whole") << 12.5 << 0 << "13";
     QTest::newRow("12.4 whole") << 12.4 << 0 << "12";
     QTest::newRow("0.5 whole") << 0.5 << 0 << "1";
-    QTest::newRow("0.49 whole") << 0.49 << 0 << "0";
     QTest::newRow("limit neighbour 175.05") << 175.05 << 1 << "175.1";
     QTest::newRow("limit neighbour 175.04") << 175.04 << 1 << "175.0";
     QTest::newRow("limit itself") << 175.0 << 1 << "175.0";
     QTest::newRow("0.05 leading digit rounds up") << 0.05 << 1 << "0.1";
     QTest::newRow("0.04 rounds to zero") << 0.04 << 1 << "0.0";
-    QTest::newRow("0.004 far below") << 0.004 << 1 << "0.0";
     QTest::newRow("carry into new digit") << 9.95 << 1 << "10.0";
     QTest::newRow("carry through all digits") << 99.95 << 1 << "100.0";
-    QTest::newRow("carry whole") << 999.5 << 0 << "1000";
-    QTest::newRow("point always has a digit before") << 0.5 << 1 << "0.5";
     QTest::newRow("zero one decimal") << 0.0 << 1 << "0.0";
-    QTest::newRow("zero whole") << 0.0 << 0 << "0";
-    QTest::newRow("register 250") << 25.0 << 1 << "25.0";
     QTest::newRow("register 32767") << 3276.7 << 1 << "3276.7";
     QTest::newRow("negative half away from zero") << -0.15 << 1 << "-0.2";
     QTest::newRow("negative whole half") << -2.5 << 0 << "-3";
     QTest::newRow("negative register") << -10.0 << 1 << "-10.0";
     QTest::newRow("negative rounding to zero has no minus") << -0.04 << 1 << "0.0";
-    QTest::newRow("negative whole rounding to zero") << -0.4 << 0 << "0";
-    QTest::newRow("negative zero") << -0.0 << 1 << "0.0";
     QTest::newRow("no grouping, no exponent") << 1e20 << 0 << "100000000000000000000";
     QTest::newRow("beyond 15 significant digits")
         << 123456789012345678.0 << 0 << "123456789012346000";
@@ -116,7 +99,6 @@ void tst_numbertext::writing_data()
     QTest::newRow("subnormal") << 5e-324 << 1 << "0.0";
     QTest::newRow("NaN") << std::numeric_limits<double>::quiet_NaN() << 1 << "0.0";
     QTest::newRow("infinity") << std::numeric_limits<double>::infinity() << 0 << "0";
-    QTest::newRow("minus infinity") << -std::numeric_limits<double>::infinity() << 1 << "0.0";
 }
 
 void tst_numbertext::writing()
