@@ -1,0 +1,83 @@
+// chamber-sim as a child process of a test: started with options, its log read as it comes.
+#pragma once
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+
+#include <csignal>
+
+namespace chamber {
+
+constexpr int simstartms = 15000; // generous for a sanitizer build on a busy machine
+
+// Stopped with SIGTERM and reaped when it leaves scope. Its log is read whenever events are
+// processed, since a simulator whose log pipe fills up stops answering.
+class SimProcess
+{
+public:
+    explicit SimProcess(const QStringList &args)
+    {
+        QObject::connect(&process, &QProcess::readyReadStandardError, &process,
+                         [this] { err += process.readAllStandardError(); });
+        process.start(QStringLiteral(CHAMBER_SIM), args);
+    }
+    ~SimProcess() { stop(); }
+
+    // Waits for the CHAMBERCTL_PORTS line and takes the folder from it; false, with the log
+    // printed, if the simulator ended first or never said it.
+    bool waitready()
+    {
+        static constexpr char key[] = "CHAMBERCTL_PORTS=";
+        const QDeadlineTimer deadline(simstartms);
+        while (!process.canReadLine() && process.waitForReadyRead(int(deadline.remainingTime()))) {
+        }
+        const QByteArray line = process.readLine().trimmed();
+        if (line.startsWith(key))
+            folder = QFile::decodeName(line.mid(sizeof key - 1));
+        else
+            qWarning("chamber-sim did not start: %s\n%s", line.constData(), qPrintable(log()));
+        return !folder.isEmpty();
+    }
+
+    QString port() const { return folder + QStringLiteral("/COM1"); }
+
+    // What the simulator logged so far; whole once it has been stopped.
+    QString log()
+    {
+        err += process.readAllStandardError();
+        return QString::fromLocal8Bit(err);
+    }
+    QStringList loglines(const QString &prefix)
+    {
+        QStringList lines;
+        for (const QString &line : log().split('\n'))
+            if (line.startsWith(prefix))
+                lines << line;
+        return lines;
+    }
+
+    // Ends the simulator (if it has not ended by itself); empty when it exited 0, else its exit
+    // and its whole log, which also holds any sanitizer report.
+    QString stop(int signal = SIGTERM)
+    {
+        const qint64 pid = process.processId(); // never 0: kill(0) would hit our own group
+        if (process.state() != QProcess::NotRunning && pid > 0) {
+            ::kill(pid_t(pid), signal);
+            if (!process.waitForFinished(simstartms)) {
+                process.kill();
+                process.waitForFinished(simstartms); // a crash exit, reported below
+            }
+        }
+        if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+            return {};
+        return QStringLiteral("exit %1:\n%2").arg(process.exitCode()).arg(log());
+    }
+
+    QProcess process;
+    QByteArray err;
+    QString folder;
+};
+
+} // namespace chamber
