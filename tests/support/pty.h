@@ -3,14 +3,13 @@
 
 #ifndef _WIN32
 
-#include <QByteArray>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QString>
 #include <QTemporaryDir>
 
 #include <cerrno>
+#include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -32,27 +31,23 @@ class Pty
 {
 public:
     explicit Pty(int number = 5)
+        : comname(QStringLiteral("COM%1").arg(number))
     {
         char path[256] = {};
-        if (::openpty(&masterfd, &slavefd, path, nullptr, nullptr) != 0) {
-            masterfd = slavefd = -1;
-            return;
-        }
-        slavename = QFile::decodeName(path);
+        if (::openpty(&masterfd, &slavefd, path, nullptr, nullptr) != 0)
+            return; // both stay -1
         termios tio;
         if (::tcgetattr(slavefd, &tio) == 0) {
             ::cfmakeraw(&tio);
             ::tcsetattr(slavefd, TCSANOW, &tio);
         }
         ::fcntl(masterfd, F_SETFL, ::fcntl(masterfd, F_GETFL) | O_NONBLOCK);
-        comname = QStringLiteral("COM%1").arg(number);
-        linked = folder.isValid() && QFile::link(slavename, folder.filePath(comname));
+        linked = folder.isValid() && QFile::link(QFile::decodeName(path), folder.filePath(comname));
     }
     ~Pty()
     {
         closemaster();
-        if (slavefd >= 0)
-            ::close(slavefd);
+        ::close(slavefd);
     }
     Pty(const Pty &) = delete;
     Pty &operator=(const Pty &) = delete;
@@ -60,8 +55,6 @@ public:
     bool isvalid() const { return masterfd >= 0 && linked; }
     QString portsdir() const { return folder.path(); } // for CHAMBERCTL_PORTS
     QString name() const { return comname; }           // "COM5"
-    QString slavepath() const { return slavename; }        // "/dev/pts/3"
-    QString linkpath() const { return folder.filePath(comname); }
     int master() const { return masterfd; }
     int slave() const { return slavefd; } // for tcgetattr(): the settings the port was given
 
@@ -69,75 +62,47 @@ public:
     bool write(const QByteArray &bytes)
     {
         qsizetype done = 0;
-        QDeadlineTimer deadline(1000);
-        while (done < bytes.size() && masterfd >= 0) {
+        const QDeadlineTimer deadline(1000);
+        while (done < bytes.size() && masterfd >= 0 && !deadline.hasExpired()) {
             const ssize_t n =
                 ::write(masterfd, bytes.constData() + done, size_t(bytes.size() - done));
-            if (n > 0) {
-                done += n;
-                continue;
-            }
             if (n < 0 && errno != EAGAIN && errno != EINTR)
                 return false;
-            if (deadline.hasExpired())
-                return false;
-            pollfd p{masterfd, POLLOUT, 0};
+            done += qMax<ssize_t>(n, 0);
+            pollfd p{masterfd, POLLOUT, 0}; // room for the rest
             ::poll(&p, 1, 10);
         }
         return done == bytes.size();
     }
 
-    // Waits up to timeoutms for bytes from the port and returns those that have come. Pumps
-    // events while it waits, since QSerialPort writes from the event loop.
-    QByteArray readavailable(int timeoutms)
+    // Reads until count bytes have come or timeoutms has passed. Pumps events while it waits,
+    // since QSerialPort writes from the event loop.
+    QByteArray readcount(qsizetype count, int timeoutms)
     {
         QByteArray bytes;
-        QDeadlineTimer deadline(timeoutms);
+        char chunk[4096];
+        const QDeadlineTimer deadline(timeoutms);
         while (masterfd >= 0) {
             QCoreApplication::processEvents();
-            drain(bytes);
-            if (!bytes.isEmpty() || deadline.hasExpired())
+            for (ssize_t n; (n = ::read(masterfd, chunk, sizeof chunk)) > 0;)
+                bytes.append(chunk, n);
+            if (bytes.size() >= count || deadline.hasExpired())
                 break;
             pollfd p{masterfd, POLLIN, 0};
             ::poll(&p, 1, int(qMin<qint64>(10, deadline.remainingTime())));
         }
         return bytes;
     }
-
-    // Reads until count bytes have come or timeoutms has passed; pumps events like readavailable.
-    QByteArray readcount(qsizetype count, int timeoutms)
-    {
-        QByteArray bytes;
-        QDeadlineTimer deadline(timeoutms);
-        while (bytes.size() < count && !deadline.hasExpired() && masterfd >= 0)
-            bytes += readavailable(int(qMax<qint64>(1, deadline.remainingTime())));
-        return bytes;
-    }
+    // Waits up to timeoutms for bytes from the port and returns those that have come.
+    QByteArray readavailable(int timeoutms) { return readcount(1, timeoutms); }
 
     // The far end vanishes, as when the other program quits or the cable's adapter goes.
-    void closemaster()
-    {
-        if (masterfd >= 0)
-            ::close(masterfd);
-        masterfd = -1;
-    }
+    void closemaster() { ::close(std::exchange(masterfd, -1)); }
 
 private:
-    void drain(QByteArray &bytes)
-    {
-        char chunk[4096];
-        for (;;) {
-            const ssize_t n = ::read(masterfd, chunk, sizeof chunk);
-            if (n <= 0)
-                return;
-            bytes.append(chunk, n);
-        }
-    }
-
     int masterfd = -1;
     int slavefd = -1;
     bool linked = false;
-    QString slavename;
     QString comname;
     QTemporaryDir folder;
 };
