@@ -163,7 +163,7 @@ private slots:
 
     void silencethenexit()
     {
-        const QDeadlineTimer silent(1000), exit(2500); // before the simulator's own clock starts
+        const QDeadlineTimer silent(1000), ended(2500); // before the simulator's own clock starts
         SimProcess sim({"--ambient", "25", "--silent-for", "1", "--exit-after", "2.5"});
         QVERIFY(sim.waitready());
         RawClient client(sim.port());
@@ -173,7 +173,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(readregister(sim.port(), 301), 250, 5000);
         QVERIFY(silent.hasExpired());
         QVERIFY(sim.process.waitForFinished(simstartms));
-        QVERIFY(exit.hasExpired());
+        QVERIFY(ended.hasExpired());
         QCOMPARE(sim.stop(), QString());
         QVERIFY(!QFileInfo(sim.port()).isSymLink() && !QFileInfo::exists(sim.folder));
     }
