@@ -24,47 +24,37 @@ void main::normalise(QLineEdit *field, int decimals, bool limited)
         field->setText(writenumber(setpointlimit, 1));
 }
 
-int main::setpoint_KeyPress(int KeyAscii)
+int main::numericfield_KeyPress(QLineEdit *field, int decimals, bool limited, int KeyAscii)
 {
     KeyAscii = basicutilities::numerickey(KeyAscii);
     if (KeyAscii == enterkey) {
-        normalise(setpoint, 1, false);
-        KeyAscii = 0;
+        normalise(field, decimals, limited);
+        KeyAscii = 0; // the Enter itself never reaches the field
     }
     return KeyAscii;
+}
+
+int main::setpoint_KeyPress(int KeyAscii)
+{
+    return numericfield_KeyPress(setpoint, 1, false, KeyAscii);
 }
 
 int main::setpoints_KeyPress(int Index, int KeyAscii)
 {
     Q_ASSERT(Index >= 0 && Index < int(setpoints.size()));
-    KeyAscii = basicutilities::numerickey(KeyAscii);
-    if (KeyAscii == enterkey) {
-        normalise(setpoints[Index], 1, true);
-        KeyAscii = 0;
-    }
-    return KeyAscii;
+    return numericfield_KeyPress(setpoints[Index], 1, true, KeyAscii);
 }
 
 int main::dwells_KeyPress(int Index, int KeyAscii)
 {
     Q_ASSERT(Index >= 0 && Index < int(dwells.size()));
-    KeyAscii = basicutilities::numerickey(KeyAscii);
-    if (KeyAscii == enterkey) {
-        normalise(dwells[Index], 0, false);
-        KeyAscii = 0;
-    }
-    return KeyAscii;
+    return numericfield_KeyPress(dwells[Index], 0, false, KeyAscii);
 }
 
 int main::cycles_KeyPress(int Index, int KeyAscii)
 {
     Q_ASSERT(Index >= 0 && Index < int(cycles.size()));
-    KeyAscii = basicutilities::numerickey(KeyAscii);
-    if (KeyAscii == enterkey) {
-        normalise(cycles[Index], 0, false);
-        KeyAscii = 0;
-    }
-    return KeyAscii;
+    return numericfield_KeyPress(cycles[Index], 0, false, KeyAscii);
 }
 
 void main::setpoint_LostFocus()

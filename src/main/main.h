@@ -82,6 +82,7 @@ private:
     void dwellstart(int point);
 
     void normalise(QLineEdit *field, int decimals, bool limited);
+    int numericfield_KeyPress(QLineEdit *field, int decimals, bool limited, int KeyAscii);
 
     SerialLink *rs232;
 
