@@ -192,6 +192,16 @@ Simulator::Bytes Simulator::answer(const Bytes &request)
         });
     };
 
+    // both write functions end alike once they have found the one setpoint value
+    const auto writesetpoint = [&](std::uint16_t value) {
+        if (abovemaximum(value))
+            return refuse(request, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE,
+                          "setpoint " + std::to_string(signedword(value)) + " above maximum");
+        Bytes bytes = reply();
+        applysetpoint(value);
+        return bytes;
+    };
+
     // libmodbus framed the request, so its length matches its function code and byte count.
     switch (function) {
     case MODBUS_FC_WRITE_SINGLE_REGISTER: {
@@ -201,12 +211,7 @@ Simulator::Bytes Simulator::answer(const Bytes &request)
         if (address != setpointregister)
             return refuse(request, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS,
                           "register " + std::to_string(address) + " is read-only");
-        if (abovemaximum(value))
-            return refuse(request, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE,
-                          "setpoint " + std::to_string(signedword(value)) + " above maximum");
-        Bytes bytes = reply();
-        applysetpoint(value);
-        return bytes;
+        return writesetpoint(value);
     }
     case MODBUS_FC_WRITE_MULTIPLE_REGISTERS: {
         const int address = word(request, 2);
@@ -221,12 +226,7 @@ Simulator::Bytes Simulator::answer(const Bytes &request)
             return refuse(request, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS,
                           "only register 300 is writable");
         const auto value = std::uint16_t(word(request, 7));
-        if (abovemaximum(value))
-            return refuse(request, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE,
-                          "setpoint " + std::to_string(signedword(value)) + " above maximum");
-        Bytes bytes = reply();
-        applysetpoint(value);
-        return bytes;
+        return writesetpoint(value);
     }
     case MODBUS_FC_MASK_WRITE_REGISTER:
     case MODBUS_FC_WRITE_AND_READ_REGISTERS:
