@@ -7,6 +7,9 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    // names the data folder (~/.local/share/chamberctl) and what --version prints
+    QApplication::setApplicationName(QStringLiteral("chamberctl"));
+    QApplication::setApplicationVersion(QStringLiteral(CHAMBERCTL_VERSION));
     chamber::QtSerialLink link;
     chamber::main window(&link);
     window.Form_Load();
