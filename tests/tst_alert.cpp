@@ -75,11 +75,12 @@ void tst_alert::kinds()
     QFETCH(QString, text);
     QFETCH(int, alignment);
 
-    basicutilities::pendingerror() = {number, number ? QStringLiteral("Bad port") : QString()};
+    const ErrorRecord error{number, number ? QStringLiteral("Bad port") : QString()};
     QStringList seen;
     answer(button, seen);
     const QString msg = QStringLiteral("Please select an active serial port\r\nSecond line");
-    QCOMPARE(basicutilities::alert(QStringLiteral("Serial port error"), msg, kind), button == 0);
+    QCOMPARE(basicutilities::alert(QStringLiteral("Serial port error"), msg, kind, error),
+             button == 0);
     // the modal loop counts itself (depth 1), so closing the window inside it can end the program
     QCOMPARE(seen, QStringList({"Serial port error", text, QString::number(alignment), "1"}));
 }
@@ -101,6 +102,15 @@ void tst_alert::nodialog()
     });
     QVERIFY(!basicutilities::alert(QStringLiteral("first"), QStringLiteral("one"), 1));
     QCOMPARE(seen.value(1), QStringLiteral("one"));
+
+    // news that must not be missed waits for the open alert instead, and then shows its report
+    answer(0, seen, [](Z_alert *) {
+        basicutilities::alertWhenFree(QStringLiteral("lost"), QString(), 2, {8010, "gone"});
+    });
+    QVERIFY(basicutilities::alert(QStringLiteral("open"), QStringLiteral("one"), 0));
+    AlertCloser closer;
+    QTRY_COMPARE(closer.titles(), QStringList{"lost"});
+    QCOMPARE(closer.seen[0].text, QStringLiteral("Error Code:  8010\n\ngone"));
 }
 
 void tst_alert::longtext()

@@ -29,10 +29,11 @@ void main::transmit(const QString &mode, double dataout)
 void main::comwrite(const QByteArray &datain, int timetowait)
 {
     if (!portready) {
-        basicutilities::alert(QStringLiteral("Serial port error"),
-                              QStringLiteral("Please select an active serial port before attepmting "
-                                             "to comunicate with your peripheral device!"),
-                              0);
+        basicutilities::alert(
+            QStringLiteral("Serial port error"),
+            QStringLiteral("Please select an active serial port before attepmting "
+                           "to comunicate with your peripheral device!"),
+            0);
         return;
     }
     rs232->SendData(datain);
@@ -93,9 +94,8 @@ void main::rs232_PortLost()
         cyclerun->setChecked(false); // ends the run through its click handler
     cyclerun->setEnabled(false);
     portselect->setCurrentIndex(0);
-    basicutilities::pendingerror() = lost;
     // pumps events: tick and replies may run here
-    basicutilities::alert(QStringLiteral("Com port error"), QString(), 2);
+    basicutilities::alertWhenFree(QStringLiteral("Com port error"), QString(), 2, lost);
 }
 
 } // namespace chamber

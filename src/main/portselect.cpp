@@ -14,9 +14,9 @@ void main::portselect_Click()
     if (chosen > 0) {
         rs232->ClosePort();
         if (!rs232->OpenPort(portselect->itemText(chosen), QStringLiteral("9600,n,8,1"))) {
-            basicutilities::pendingerror() = rs232->lasterror();
             // pumps events: tick and replies may run here
-            basicutilities::alert(QStringLiteral("Com port error"), QString(), 2);
+            basicutilities::alert(QStringLiteral("Com port error"), QString(), 2,
+                                  rs232->lasterror());
             rs232->ClosePort();
             portready = false;
             portselect->setCurrentIndex(0); // runs this handler again, which then does nothing

@@ -24,6 +24,23 @@ namespace {
 int pumps = 0;
 bool alertopen = false;
 
+struct DeferredAlert
+{
+    QString title;
+    QString msgtext;
+    int kind;
+    ErrorRecord error;
+};
+QList<DeferredAlert> deferredAlerts;
+
+void showDeferredAlert()
+{
+    if (alertopen || deferredAlerts.isEmpty())
+        return;
+    const DeferredAlert next = deferredAlerts.takeFirst();
+    alert(next.title, next.msgtext, next.kind, next.error);
+}
+
 qint64 monotonicms()
 {
     static QElapsedTimer started = [] {
@@ -73,13 +90,7 @@ void centre(QWidget *dialog)
 
 } // namespace
 
-ErrorRecord &pendingerror()
-{
-    static ErrorRecord record;
-    return record;
-}
-
-bool alert(const QString &title, const QString &msgtext, int kind)
+bool alert(const QString &title, const QString &msgtext, int kind, const ErrorRecord &error)
 {
     if (kind < 0 || kind > 2)
         return false;
@@ -91,7 +102,7 @@ bool alert(const QString &title, const QString &msgtext, int kind)
 
     Z_alert dialog;
     dialog.setWindowTitle(title);
-    dialog.message->setPlainText(kind == 2 ? errorreport(pendingerror()) : msgtext);
+    dialog.message->setPlainText(kind == 2 ? errorreport(error) : msgtext);
     setalignment(dialog.message, kind == 1 ? Qt::AlignLeft : Qt::AlignHCenter);
     centre(&dialog);
 
@@ -102,7 +113,20 @@ bool alert(const QString &title, const QString &msgtext, int kind)
         dialog.exec();
     }
     alertopen = false;
+    // from the event loop, once the caller of this alert has had its answer
+    if (!deferredAlerts.isEmpty())
+        QTimer::singleShot(0, qApp, showDeferredAlert);
     return dialog.respond->isChecked();
+}
+
+void alertWhenFree(const QString &title, const QString &msgtext, int kind, const ErrorRecord &error)
+{
+    if (kind < 0 || kind > 2)
+        return;
+    if (alertopen)
+        deferredAlerts.append({title, msgtext, kind, error});
+    else
+        alert(title, msgtext, kind, error);
 }
 
 void delay(int hundredths, const MonotonicClock &clock)

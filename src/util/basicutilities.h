@@ -12,13 +12,16 @@ namespace chamber::basicutilities {
 // Two characters between the names that Z_selectfile collects.
 inline const QString listsep = QStringLiteral("\r\n");
 
-// The error that a caller's trap has just caught; alert kind 2 reports it.
-ErrorRecord &pendingerror();
-
 // Shows the modal Z_alert. kind 0: beep, text centred; 1: no beep, text left; 2: beep, the
-// pending error's report centred; any other kind shows nothing. True when closed with "OK".
-// Returns false at once, showing nothing, while an alert is already open.
-bool alert(const QString &title, const QString &msgtext, int kind);
+// report of error (the one the caller's trap has just caught) centred; any other kind shows
+// nothing. True when closed with "OK". Returns false at once, showing nothing, while an alert is
+// already open.
+bool alert(const QString &title, const QString &msgtext, int kind, const ErrorRecord &error = {});
+
+// For news the operator must not miss, such as a lost port: the alert is shown now, or, while
+// another alert is open, as soon as that one has been closed, instead of being dropped.
+void alertWhenFree(const QString &title, const QString &msgtext, int kind,
+                   const ErrorRecord &error = {});
 
 // Milliseconds from a clock that never goes back.
 using MonotonicClock = std::function<qint64()>;
