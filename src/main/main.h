@@ -4,19 +4,27 @@
 #include "link/seriallink.h"
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QLine>
 #include <QWidget>
 
 #include <array>
+#include <limits>
 
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QTimer;
 
 namespace chamber {
+
+class RunRecord;
+class TrendPlot;
+struct Reply;
 
 // A line shape of the static profile diagram: end points in twips, thickness in pixels.
 struct LineShape
@@ -54,6 +62,12 @@ public:
     void dwells_LostFocus(int Index);
     void cycles_LostFocus(int Index);
 
+    // Where run records go; by default the "runs" folder in the application's data folder.
+    void setRecordsFolder(const QString &folder);
+    QString recordsFolder() const { return recordsFolderPath; }
+    // The right-click menu of the window's background and of the trend plot.
+    void fillContextMenu(QMenu &menu);
+
     // The profile diagram, drawn beneath the controls.
     std::array<LineShape, 8> Line1{};
     std::array<LineShape, 2> Line2{};
@@ -63,6 +77,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
     void createcontrols();
@@ -83,6 +99,30 @@ private:
 
     void normalise(QLineEdit *field, int decimals, bool limited);
     int numericfield_KeyPress(QLineEdit *field, int decimals, bool limited, int KeyAscii);
+
+    // The trend, the run record and the watch for a silent controller (src/main/history.cpp).
+    struct RunEnding
+    {
+        QString reason;
+        int run;
+    };
+    void createHistory();
+    void placeHistory();
+    void noteReply(const Reply &reply);
+    void noteSent(const QByteArray &frame);
+    void notePoll();
+    void notePollingOff();
+    void notePhase();
+    void noteCycle();
+    void beginRunRecord();
+    RunEnding runEnding(const QString &reason = {}) const;
+    void endRunRecord(const RunEnding &ending);
+    void recordRow(const QString &event, double temperature);
+    void silenceEnds();
+    // The right-click menu and its commands (src/main/contextmenu.cpp).
+    void showContextMenu(const QPoint &globalPos);
+    void savePlot(bool pdf);
+    void openRecordsFolder();
 
     SerialLink *rs232;
 
@@ -113,6 +153,18 @@ private:
     bool intick = false;     // a tick is inside its poll or step; a nested one must not step
     bool atsetpoint = false; // the approach began at its setpoint: the point counts as reached
     int runsbegun = 0;       // counts startcycle: a run begun inside a pause must stand
+
+    TrendPlot *trend = nullptr;
+    QLabel *noreply = nullptr;
+    RunRecord *runRecord = nullptr;
+    QString recordsFolderPath;
+    QElapsedTimer runClock;
+    // degrees C; NaN until the first setpoint has gone out
+    double lastSetpointSent = std::numeric_limits<double>::quiet_NaN();
+    int unansweredPolls = -1;  // polls since the last decoded reply; -1 while not polling
+    QDateTime lastHeard;       // the last decoded reply, or the moment polling began
+    bool silent = false;       // the controller is shown as not answering
+    bool runCompleted = false; // the step machine ended the run after its last cycle
 };
 
 } // namespace chamber
