@@ -44,11 +44,10 @@ void main::savePlot(bool pdf)
 {
     const QString suffix = pdf ? QStringLiteral("pdf") : QStringLiteral("png");
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    const QString suggested =
-        QDir(folder).filePath(QStringLiteral("chamberctl-trend-%1.%2")
-                                  .arg(QDateTime::currentDateTime().toString(
-                                           QStringLiteral("yyyy-MM-ddTHH-mm-ss")),
-                                       suffix));
+    const QString suggested = QDir(folder).filePath(
+        QStringLiteral("chamberctl-trend-%1.%2")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddTHH-mm-ss")),
+                 suffix));
     QString path;
     {
         basicutilities::PumpScope pumping;
@@ -77,9 +76,9 @@ void main::openRecordsFolder()
     if (QDir().mkpath(folder) && QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
         return;
     // pumps events: tick and replies may run here
-    basicutilities::alert(QStringLiteral("Run records"),
-                          QStringLiteral("The run records folder %1 could not be opened.").arg(folder),
-                          0);
+    basicutilities::alert(
+        QStringLiteral("Run records"),
+        QStringLiteral("The run records folder %1 could not be opened.").arg(folder), 0);
 }
 
 } // namespace chamber

@@ -115,8 +115,8 @@ void main::noteReply(const Reply &reply)
 void main::noteSent(const QByteArray &frame)
 {
     // What went out on the line, so that a refused or unsent command never shows as sent.
-    if (frame.size() != setpointFrameSize || frame[1] != char(6)
-        || quint8(frame[2]) != setpointregister >> 8 || quint8(frame[3]) != (setpointregister & 0xff))
+    if (frame.size() != setpointFrameSize || frame[1] != char(6) ||
+        quint8(frame[2]) != setpointregister >> 8 || quint8(frame[3]) != (setpointregister & 0xff))
         return;
     const qint16 tenths = qint16(quint16(quint8(frame[4])) << 8 | quint8(frame[5]));
     lastSetpointSent = tenths / 10.0;
@@ -178,7 +178,8 @@ void main::beginRunRecord()
     profile.started = QDateTime::currentDateTime();
     for (int i = 0; i < 4; ++i) {
         profile.setpoints[i] = writenumber(readnumber(setpoints[i]->text()), 1);
-        profile.dwells[i] = writenumber(readnumber(tmult->text()) * readnumber(dwells[i]->text()), 0);
+        profile.dwells[i] =
+            writenumber(readnumber(tmult->text()) * readnumber(dwells[i]->text()), 0);
     }
     profile.used = {true, true, rampenable[0]->isChecked(), rampenable[1]->isChecked()};
     profile.cycles = writenumber(readnumber(cycles[0]->text()), 0);

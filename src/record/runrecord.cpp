@@ -25,8 +25,8 @@ constexpr int mostRecordsPerSecond = 100;
 // Quotes a field only when it holds a separator, a quote or a line break.
 QString csvField(const QString &text)
 {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"'))
-        && !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
         return text;
     QString quoted = text;
     quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
@@ -63,8 +63,8 @@ QString recordFileName(const QDateTime &started, const QString &port)
     const QDate d = started.date();
     const QTime t = started.time();
     return QString::asprintf("%04d-%02d-%02dT%02d-%02d-%02d_", d.year(), d.month(), d.day(),
-                             t.hour(), t.minute(), t.second())
-           + safePort + QStringLiteral(".csv");
+                             t.hour(), t.minute(), t.second()) +
+           safePort + QStringLiteral(".csv");
 }
 
 QString isoLocalTime(const QDateTime &when)
@@ -95,20 +95,16 @@ QByteArray recordPreamble(const RunProfile &profile, const QString &version)
 
 QByteArray recordHeader()
 {
-    return QByteArrayLiteral(
-        "time,elapsed_s,temperature_C,setpoint_C,phase,cycle,errors,event\n");
+    return QByteArrayLiteral("time,elapsed_s,temperature_C,setpoint_C,phase,cycle,errors,event\n");
 }
 
 QByteArray recordLine(const RunRow &row)
 {
-    const QStringList fields = {isoLocalTime(row.when),
-                                QString::asprintf("%.3f", row.elapsedSeconds),
-                                celsius(row.temperature),
-                                celsius(row.setpoint),
-                                csvField(row.phase),
-                                csvField(row.cycle),
-                                csvField(row.errors),
-                                csvField(row.event)};
+    const QStringList fields = {
+        isoLocalTime(row.when),   QString::asprintf("%.3f", row.elapsedSeconds),
+        celsius(row.temperature), celsius(row.setpoint),
+        csvField(row.phase),      csvField(row.cycle),
+        csvField(row.errors),     csvField(row.event)};
     return (fields.join(QLatin1Char(',')) + QLatin1Char('\n')).toUtf8();
 }
 
@@ -186,8 +182,13 @@ void RunRecord::writer()
     auto write = [&](const QByteArray &bytes) {
         if (broken || !file.isOpen())
             return;
-        if (file.write(bytes) != bytes.size())
-            fail(file.errorString());
+        // a short write is followed by one that fails with the reason (disk full, file too large)
+        for (qsizetype done = 0; done < bytes.size();) {
+            const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
+            if (n <= 0)
+                return fail(file.errorString());
+            done += n;
+        }
     };
 
     std::unique_lock lock(mutex);

@@ -193,8 +193,9 @@ void TrendPlot::fitValueAxis()
         const QCPRange here = graph->data()->valueRange(foundHere, QCP::sdBoth, xAxis->range());
         if (!foundHere)
             continue;
-        range = found ? QCPRange(std::min(range.lower, here.lower), std::max(range.upper, here.upper))
-                      : here;
+        range = found
+                    ? QCPRange(std::min(range.lower, here.lower), std::max(range.upper, here.upper))
+                    : here;
         found = true;
     }
     if (!found)
