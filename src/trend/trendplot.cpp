@@ -67,7 +67,16 @@ TrendPlot::TrendPlot(QWidget *parent)
 
     readingGraph = addGraph();
     readingGraph->setName(QStringLiteral("Temperature"));
-    readingGraph->setPen(QPen(QColor(0, 0, 0), 1.5));
+    readingGraph->setPen(QPen(QColor(0, 0, 0), 1));
+
+    // Which line is which, small in a corner; the bands speak for themselves in the state colours.
+    legend->setVisible(true);
+    legend->setFont(tickFont);
+    legend->setBrush(QColor(255, 255, 255, 200));
+    legend->setRowSpacing(0);
+    for (QCPGraph *unnamed : {heatBand, coolBand, waitBand, cycleGraph})
+        unnamed->removeFromLegend();
+    axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
 
     axisRect()->setRangeDrag(Qt::Horizontal);
     axisRect()->setRangeZoom(Qt::Horizontal);
@@ -97,6 +106,7 @@ QCPGraph *TrendPlot::addBandGraph(const QColor &colour)
     band->setPen(Qt::NoPen);
     band->setBrush(pale(colour));
     band->setAdaptiveSampling(false); // a band of a few points must keep its exact edges
+    band->setAntialiasedFill(false);  // upright rectangles: smoothing costs time and shows nothing
     return band;
 }
 
@@ -185,23 +195,26 @@ void TrendPlot::advance(double when, bool redrawNow)
 
 void TrendPlot::fitValueAxis()
 {
-    // The temperature scale follows what the time axis shows, whoever moved it.
-    bool found = false;
-    QCPRange range;
+    // The temperature scale follows what the time axis shows, whoever moved it. A plain loop: a
+    // day in view is some 350,000 readings, and QCPDataContainer::valueRange() takes milliseconds.
+    const QCPRange shown = xAxis->range();
+    double lowest = qInf();
+    double highest = -qInf();
     for (QCPGraph *graph : {readingGraph, setpointGraph}) {
-        bool foundHere = false;
-        const QCPRange here = graph->data()->valueRange(foundHere, QCP::sdBoth, xAxis->range());
-        if (!foundHere)
-            continue;
-        range = found
-                    ? QCPRange(std::min(range.lower, here.lower), std::max(range.upper, here.upper))
-                    : here;
-        found = true;
+        const QCPGraphDataContainer &data = *graph->data();
+        const auto end = data.findEnd(shown.upper, false);
+        for (auto it = data.findBegin(shown.lower, false); it != end; ++it) {
+            // NaN, the gap of a silence, fails both tests
+            if (it->value < lowest)
+                lowest = it->value;
+            if (it->value > highest)
+                highest = it->value;
+        }
     }
-    if (!found)
-        return;
-    const double span = std::max(range.size(), leastValueSpan);
-    const double centre = range.center();
+    if (lowest > highest)
+        return; // nothing in view: the scale stays as it was
+    const double span = std::max(highest - lowest, leastValueSpan);
+    const double centre = (lowest + highest) / 2;
     const double half = span * (0.5 + valueMarginShare);
     yAxis->setRange(centre - half, centre + half);
 }
