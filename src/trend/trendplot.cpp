@@ -89,8 +89,10 @@ TrendPlot::TrendPlot(QWidget *parent)
 
     redrawTimer.setInterval(liveRedrawMs);
     connect(&redrawTimer, &QTimer::timeout, this, [this] {
-        if (dirty && isVisible())
-            replot(rpQueuedReplot);
+        // The present moves on when no reading comes too: a silent controller shows as a gap
+        // growing at the right edge, and the setpoint and phase as still in force.
+        const bool redraw = dirty || live;
+        advance(QDateTime::currentMSecsSinceEpoch() / 1000.0, redraw);
         dirty = false;
     });
     redrawTimer.start();

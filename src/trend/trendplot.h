@@ -16,8 +16,9 @@ public:
     // A day is kept at least; older points are dropped, so memory stays bounded (at four readings
     // a second, about 6 MB of readings).
     static constexpr double keptSeconds = 25 * 60 * 60;
-    // Readings come four times a second but a pixel of the live view spans more than a second:
-    // more frequent redrawing would cost CPU and show nothing new.
+    // The live view moves on with the clock at this pace. Readings come four times a second, but
+    // a pixel of the live view spans more than a second: redrawing for each would cost CPU and
+    // show nothing new.
     static constexpr int liveRedrawMs = 1000;
 
     explicit TrendPlot(QWidget *parent = nullptr);
