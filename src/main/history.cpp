@@ -41,8 +41,6 @@ void main::createHistory()
 
     trend = new TrendPlot(this);
     namecontrol(trend, QStringLiteral("trend"), QStringLiteral("Temperature trend"));
-    trend->setAccessibleDescription(
-        QStringLiteral("Temperature readings and setpoints sent, over clock time"));
     trend->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(trend, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &at) { showContextMenu(trend->mapToGlobal(at)); });
@@ -165,7 +163,7 @@ void main::notePhase()
 
 void main::noteCycle()
 {
-    if (!runRecord->recording() || readnumber(cycles[1]->text()) <= 0)
+    if (!cyclerun->isChecked() || readnumber(cycles[1]->text()) <= 0)
         return; // the counter set back to 0 begins nothing
     trend->addCycleMark(nowKey());
     recordRow(QStringLiteral("new cycle"), RunRow::none);
@@ -173,6 +171,11 @@ void main::noteCycle()
 
 void main::beginRunRecord()
 {
+    // "Run" ticked again inside the pause of a stop: the stop never came back to end its record
+    if (runRecord->recording()) {
+        recordRow(QStringLiteral("stopped by the operator"), RunRow::none);
+        runRecord->end();
+    }
     RunProfile profile;
     profile.port = portselect->currentText();
     profile.started = QDateTime::currentDateTime();
