@@ -106,7 +106,7 @@ void main::noteReply(const Reply &reply)
     if (reply.kind != Reply::Temperature)
         return;
     const double celsius = reply.value / 10.0;
-    trend->addReading(nowKey(), celsius);
+    trend->addReading(nowKey(), celsius, unansweredPolls >= 0);
     recordRow(QString(), celsius);
 }
 
@@ -143,6 +143,8 @@ void main::notePoll()
 
 void main::notePollingOff()
 {
+    if (unansweredPolls >= 0)
+        trend->addGap(nowKey()); // no line across a time when nothing was asked
     unansweredPolls = -1;
     if (silent)
         silenceEnds();

@@ -68,13 +68,16 @@ TrendPlot::TrendPlot(QWidget *parent)
     readingGraph = addGraph();
     readingGraph->setName(QStringLiteral("Temperature"));
     readingGraph->setPen(QPen(QColor(0, 0, 0), 1));
+    singleGraph = addGraph();
+    singleGraph->setLineStyle(QCPGraph::lsNone);
+    singleGraph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, QColor(0, 0, 0), 4));
 
     // Which line is which, small in a corner; the bands speak for themselves in the state colours.
     legend->setVisible(true);
     legend->setFont(tickFont);
     legend->setBrush(QColor(255, 255, 255, 200));
     legend->setRowSpacing(0);
-    for (QCPGraph *unnamed : {heatBand, coolBand, waitBand, cycleGraph})
+    for (QCPGraph *unnamed : {heatBand, coolBand, waitBand, cycleGraph, singleGraph})
         unnamed->removeFromLegend();
     axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
 
@@ -123,9 +126,9 @@ QCPGraph *TrendPlot::phaseBand(const QString &phase) const
     return nullptr;
 }
 
-void TrendPlot::addReading(double when, double celsius)
+void TrendPlot::addReading(double when, double celsius, bool polled)
 {
-    readingGraph->addData(when, celsius);
+    (polled ? readingGraph : singleGraph)->addData(when, celsius);
     advance(when, false);
 }
 
@@ -202,7 +205,7 @@ void TrendPlot::fitValueAxis()
     const QCPRange shown = xAxis->range();
     double lowest = qInf();
     double highest = -qInf();
-    for (QCPGraph *graph : {readingGraph, setpointGraph}) {
+    for (QCPGraph *graph : {readingGraph, singleGraph, setpointGraph}) {
         const QCPGraphDataContainer &data = *graph->data();
         const auto end = data.findEnd(shown.upper, false);
         for (auto it = data.findBegin(shown.lower, false); it != end; ++it) {

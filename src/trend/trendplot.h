@@ -23,8 +23,9 @@ public:
 
     explicit TrendPlot(QWidget *parent = nullptr);
 
-    void addReading(double when, double celsius);
-    void addGap(double when); // the line breaks here: no reading came
+    // polled: one of a series (Auto or Run), drawn as a line; else a single reading, as a dot.
+    void addReading(double when, double celsius, bool polled = true);
+    void addGap(double when); // the line breaks here: no reading came, or none was asked for
     void addSetpoint(double when, double celsius);
     // "Heat", "Cool" or "Wait" start a band of their colour; anything else ends the band.
     void setPhase(double when, const QString &phase);
@@ -35,6 +36,7 @@ public:
     bool isLive() const { return live; }
 
     QCPGraph *readings() const { return readingGraph; }
+    QCPGraph *singleReadings() const { return singleGraph; }
     QCPGraph *setpoints() const { return setpointGraph; }
     QCPGraph *phaseBand(const QString &phase) const;
     QCPGraph *cycleMarks() const { return cycleGraph; }
@@ -48,6 +50,7 @@ private:
     void fitValueAxis();
 
     QCPGraph *readingGraph = nullptr;
+    QCPGraph *singleGraph = nullptr;
     QCPGraph *setpointGraph = nullptr;
     QCPGraph *heatBand = nullptr;
     QCPGraph *coolBand = nullptr;
