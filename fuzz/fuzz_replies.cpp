@@ -50,11 +50,14 @@ void arrive(QByteArray &rxbuffer, const QByteArray &piece, Seen &seen)
             check(calccrc(frame.first(6)) == frame.last(2));
             break;
         }
-        case Reply::Exception:
+        case Reply::Exception: {
             check(cut.size() >= 5);
-            check(cut[cut.size() - 5] == 0x01);
-            check(quint8(cut[cut.size() - 4]) == 0x83 || quint8(cut[cut.size() - 4]) == 0x86);
+            const QByteArray frame = cut.last(5);
+            check(frame[0] == 0x01);
+            check(quint8(frame[1]) == 0x83 || quint8(frame[1]) == 0x86);
+            check(calccrc(frame.first(3)) == frame.last(2));
             break;
+        }
         case Reply::BadCrc:
             check(cut.size() >= 7);
             break;

@@ -52,11 +52,16 @@ std::optional<Reply> cutreply(const QByteArray &rxbuffer)
             return std::nullopt; // the rest has not arrived yet
 
         const qsizetype end = p + length;
+        const bool crcgood = crcmatches(rxbuffer, p, length);
         if (function == 0x83 || function == 0x86) {
-            // the controller refused the request; its CRC would change nothing we do
-            return Reply{Reply::Exception, 0, end};
+            if (crcgood)
+                return Reply{Reply::Exception, 0, end}; // the controller refused the request
+            // Noise such as 01 83 would otherwise swallow the head of the good reply behind it:
+            // like an unknown code, look on from the next byte.
+            from = p + 1;
+            continue;
         }
-        if (!crcmatches(rxbuffer, p, length))
+        if (!crcgood)
             return Reply{Reply::BadCrc, 0, end};
         if (function == 0x06)
             return Reply{Reply::Echo, 0, end};
