@@ -84,4 +84,11 @@ QByteArray framefor(QStringView mode, double dataout)
     return frame;
 }
 
+bool setpointFits(double dataout)
+{
+    // false for NaN as well, since every comparison with it fails
+    const double sent = std::nearbyint(dataout);
+    return sent >= -32768 && sent <= 32767;
+}
+
 } // namespace chamber

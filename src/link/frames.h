@@ -18,4 +18,9 @@ QByteArray calccrc(const QByteArray &message);
 // setpoint register; "readtemp" reads the temperature register. Empty for any other word.
 QByteArray framefor(QStringView mode, double dataout);
 
+// Whether the setpoint register holds dataout as it stands, rounded as framefor rounds it: the
+// controller reads the register as signed, -32768 to 32767 tenths. Anything else would arrive
+// wrapped into another temperature.
+bool setpointFits(double dataout);
+
 } // namespace chamber
