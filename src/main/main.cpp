@@ -133,7 +133,7 @@ void main::createcontrols()
     for (int i = 0; i < 4; ++i)
         dwells[i] = textbox(indexed("dwells", i), QStringLiteral("Dwell %1").arg(i + 1),
                             QStringLiteral("5"), dwellleft[i], 3420, 975, 375);
-    label(0, "Dwells - Minutes", 120, 3840, 3135, 315);
+    label(0, "Dwells - Seconds", 120, 3840, 3135, 315);
     label(2, "Cycles", 120, 4260, 915, 315);
     cycles[0] = textbox(indexed("cycles", 0), "Cycles to run", "1", 1080, 4260, 975, 375);
     cycles[0]->setMaxLength(3);
