@@ -64,7 +64,7 @@ struct Rig
 {
     Rig()
     {
-        fake.present = {"COM3"};
+        fake.present = {"COM3", "COM4"};
         fake.answer = [this](const QByteArray &frame) {
             setpoint = frame == readtemp ? setpoint : settemps({frame}).toInt();
             temperature += frame == readtemp ? qBound(-200, setpoint - temperature, 200) : 0;
@@ -353,10 +353,25 @@ private slots:
         QTRY_COMPARE(rig.alerts.titles(), QStringList{"Com port error"});
         QCOMPARE(control<QComboBox>(rig.window, "portselect")->currentText(), "Select");
         QCOMPARE(rig.state(), idle);
+        QVERIFY(!rig.box("cyclerun")->isEnabled());
         const qsizetype calls = rig.fake.calls.size();
         rig.ticks(8);
         QCOMPARE(rig.fake.calls.mid(calls), QStringList());
         QCOMPARE(rig.alerts.titles(), QStringList{"Com port error"});
+
+        // The port can be chosen again. Another that fails to open leaves "Run" usable; a run
+        // begun then and stopped tells the operator that the rest setpoint could not be sent.
+        auto *ports = control<QComboBox>(rig.window, "portselect");
+        ports->setCurrentIndex(1);
+        QVERIFY(rig.box("cyclerun")->isEnabled() && rig.fake.openport == "COM3");
+        rig.fake.present.remove("COM4");
+        ports->setCurrentIndex(2);
+        QVERIFY(rig.box("cyclerun")->isEnabled() && rig.fake.openport.isEmpty());
+        rig.click("cyclerun");
+        rig.click("cyclerun");
+        QTRY_COMPARE(rig.alerts.titles(),
+                     QStringList({"Com port error", "Com port error", "Serial port error"}));
+        QCOMPARE(rig.state(), idle);
     }
 };
 

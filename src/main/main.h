@@ -113,6 +113,7 @@ private:
     bool intick = false;     // a tick is inside its poll or step; a nested one must not step
     bool atsetpoint = false; // the approach began at its setpoint: the point counts as reached
     int runsbegun = 0;       // counts startcycle: a run begun inside a pause must stand
+    bool losingPort = false; // the run is being stopped because its port was lost
 };
 
 } // namespace chamber
