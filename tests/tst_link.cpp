@@ -6,6 +6,7 @@
 #include "support/fakeseriallink.h"
 #include "support/pty.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 
 using namespace chamber;
 
@@ -95,12 +97,29 @@ void tst_link::choosingports()
     QVERIFY(bench.fake.openport.isEmpty());
     QVERIFY(!run->isEnabled());
 
-    // keys typed into the list choose nothing
+    // Typed characters choose nothing, the list closed or open, and neither does the wheel; the
+    // arrows and Enter in the open list do.
     bench.fake.calls.clear();
-    bench.ports()->setFocus();
-    QTest::keyClicks(bench.ports(), "COM3c");
-    QCOMPARE(bench.ports()->currentIndex(), 0);
+    QComboBox *ports = bench.ports();
+    ports->setFocus();
+    QTest::keyClicks(ports, "COM3c");
+    QTest::keyClick(ports, Qt::Key_End);
+    QWheelEvent wheel(QPointF(5, 5), ports->mapToGlobal(QPointF(5, 5)), {}, {0, -120}, Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(ports, &wheel);
+    QCOMPARE(ports->currentIndex(), 0);
+    ports->showPopup();
+    QTRY_VERIFY(ports->view()->isVisible());
+    QTest::keyClicks(ports->view(), "C");
+    QTest::keyClick(ports->view(), Qt::Key_Return);
+    QCOMPARE(ports->currentIndex(), 0);
     QVERIFY(bench.fake.calls.isEmpty());
+    QTest::keyClick(ports, Qt::Key_Down); // opens the list rather than the next port
+    QTRY_VERIFY(ports->view()->isVisible());
+    QCOMPARE(ports->currentIndex(), 0);
+    QTest::keyClick(ports->view(), Qt::Key_Down);
+    QTest::keyClick(ports->view(), Qt::Key_Return);
+    QCOMPARE(bench.fake.openport, QStringLiteral("COM3"));
 }
 
 void tst_link::failedopen()

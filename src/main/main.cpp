@@ -5,6 +5,7 @@
 #include "util/basicutilities.h"
 #include "util/design.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -50,14 +51,11 @@ main::main(SerialLink *link, QWidget *parent)
         connect(rampenable[i], &QCheckBox::stateChanged, this, [this, i] { rampenable_Click(i); });
 
     // KeyPress, LostFocus and DblClick arrive through eventFilter()
-    setpoint->installEventFilter(this);
-    for (QLineEdit *edit : setpoints)
-        edit->installEventFilter(this);
-    for (QLineEdit *edit : dwells)
-        edit->installEventFilter(this);
-    for (QLineEdit *edit : cycles)
-        edit->installEventFilter(this);
+    registerNumericFields();
     portselect->installEventFilter(this);
+    // installed after the open list's own filter, so it runs first and that one sees only the
+    // keys let through here
+    portselect->view()->installEventFilter(this);
 
     Timer1->start();
 }
@@ -121,14 +119,14 @@ void main::createcontrols()
     const int pointleft[] = {600, 2520, 4440, 6360};
     const char *setpointtexts[] = {"75.0", "25.0", "35.0", "25.0"};
     for (int i = 0; i < 4; ++i)
-        setpoints[i] = textbox(indexed("setpoints", i),
-                               QStringLiteral("Setpoint %1, degrees C").arg(i + 1),
-                               QLatin1String(setpointtexts[i]), pointleft[i], 1620, 975, 375);
+        setpoints[i] =
+            textbox(indexed("setpoints", i), QStringLiteral("Setpoint %1, degrees C").arg(i + 1),
+                    QLatin1String(setpointtexts[i]), pointleft[i], 1620, 975, 375);
     const int rampleft[] = {5460, 7380};
     for (int i = 0; i < 2; ++i)
-        rampenable[i] = checkbox(indexed("rampenable", i),
-                                 QStringLiteral("Use point %1").arg(i + 3), QString(),
-                                 rampleft[i], 1680, 255, 300);
+        rampenable[i] =
+            checkbox(indexed("rampenable", i), QStringLiteral("Use point %1").arg(i + 3), QString(),
+                     rampleft[i], 1680, 255, 300);
     const int dwellleft[] = {1080, 3000, 4980, 6840};
     for (int i = 0; i < 4; ++i)
         dwells[i] = textbox(indexed("dwells", i), QStringLiteral("Dwell %1").arg(i + 1),
@@ -153,10 +151,10 @@ void main::createcontrols()
     // Tab order by the design's tab index; labels take no focus and disabled or hidden controls
     // are skipped by Qt itself.
     const QList<QWidget *> taborder = {
-        Command1[0], setpoint,     Command1[1],  portselect,   currenttemp,  autoread,
-        errorcount,  autosamples,  dwells[0],    dwells[1],    dwells[2],    dwells[3],
+        Command1[0],  setpoint,     Command1[1],  portselect,   currenttemp,   autoread,
+        errorcount,   autosamples,  dwells[0],    dwells[1],    dwells[2],     dwells[3],
         setpoints[0], setpoints[1], setpoints[2], setpoints[3], rampenable[0], rampenable[1],
-        cycles[0],   cycles[1],    cyclerun,     countdown,    cyclemode,    tmult};
+        cycles[0],    cycles[1],    cyclerun,     countdown,    cyclemode,     tmult};
     for (qsizetype i = 1; i < taborder.size(); ++i)
         setTabOrder(taborder[i - 1], taborder[i]);
     Command1[0]->setFocus();

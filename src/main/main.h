@@ -4,10 +4,12 @@
 #include "link/seriallink.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QLine>
 #include <QWidget>
 
 #include <array>
+#include <functional>
 
 class QCheckBox;
 class QComboBox;
@@ -81,10 +83,21 @@ private:
     bool approachtest(int point) const;
     void dwellstart(int point);
 
+    void registerNumericFields();
+    bool portselectFilter(QObject *watched, QEvent *event);
     void normalise(QLineEdit *field, int decimals, bool limited);
     int numericfield_KeyPress(QLineEdit *field, int decimals, bool limited, int KeyAscii);
 
     SerialLink *rs232;
+
+    // The handlers of each numeric field, found by its widget when an event arrives.
+    struct NumericField
+    {
+        std::function<int(int KeyAscii)> keyPress;
+        std::function<void()> lostFocus;
+        std::function<void()> dblClick; // only the cycles fields have one
+    };
+    QHash<const QObject *, NumericField> numericFields;
 
     std::array<QPushButton *, 2> Command1{};
     QCheckBox *autoread = nullptr;
