@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QStringView>
 
 namespace chamber {
@@ -12,6 +13,9 @@ constexpr quint16 setpointregister = 300;
 
 // CRC-16/MODBUS of message: two bytes, low byte first as it goes on the wire.
 QByteArray calccrc(const QByteArray &message);
+
+// The same CRC as a number, for checking replies where they lie in the receive buffer.
+quint16 crc16(QByteArrayView message);
 
 // The whole frame (CRC included) for the command word mode, compared without regard to case:
 // "settemp" writes dataout (tenths of a degree, rounded half to even, low 16 bits) to the
