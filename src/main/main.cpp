@@ -19,6 +19,17 @@
 #include <cstdio>
 #include <cstdlib>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define CHAMBER_LEAK_CHECK
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define CHAMBER_LEAK_CHECK
+#endif
+#endif
+#ifdef CHAMBER_LEAK_CHECK
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace chamber {
 
 namespace {
@@ -251,6 +262,9 @@ void main::Form_Unload()
         // Closed inside a pause, the reply decoder, the scan or a modal alert: unwinding would run
         // the rest of the interrupted handler (and perhaps send a command), so end here and now.
         std::fflush(nullptr);
+#ifdef CHAMBER_LEAK_CHECK
+        __lsan_do_leak_check(); // _Exit skips the check a sanitizer build makes at exit
+#endif
         std::_Exit(0);
     }
     // otherwise the application ends when its last window has closed
