@@ -58,6 +58,7 @@ main::main(SerialLink *link, QWidget *parent)
     for (QLineEdit *edit : cycles)
         edit->installEventFilter(this);
     portselect->installEventFilter(this);
+    createProfileShortcuts();
 
     Timer1->start();
 }
