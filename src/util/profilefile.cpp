@@ -253,7 +253,11 @@ bool writeProfile(const QString &path, const Profile &profile, QString &error)
 {
     QSaveFile file(path);
     const QByteArray text = profileText(profile);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+    // Unbuffered, so a short write (disk full, file size limit) shows in write()'s count: with
+    // Qt 6.4's buffer, an error in the flush at commit() is lost and commit() then puts a
+    // truncated or empty file in place of the old one.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+        file.write(text) != text.size() || !file.commit()) {
         error = QStringLiteral("the file cannot be written: ") + file.errorString();
         return false; // QSaveFile drops its temporary file; the old one was never touched
     }

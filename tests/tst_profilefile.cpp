@@ -1,0 +1,111 @@
+// Profile files without a window: the example read and written back, and every rule of the format.
+#include "util/profilefile.h"
+
+#include <QFile>
+#include <QtTest>
+
+using namespace chamber;
+
+namespace {
+
+QByteArray exampleText()
+{
+    QFile file(QStringLiteral(EXAMPLE_PROFILE));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class tst_profilefile : public QObject
+{
+    Q_OBJECT
+private slots:
+    void example() // what the program itself writes for that profile
+    {
+        QString error;
+        const std::optional<Profile> profile = parseProfile(exampleText(), error);
+        QVERIFY2(profile, qPrintable(error));
+        const Profile expected{
+            {85, 25, 60, 25}, {600, 300, 600, 300}, {true, true, true, false}, 3};
+        QVERIFY(*profile == expected);
+        QCOMPARE(profileText(*profile), exampleText());
+    }
+
+    // Each row edits the example once; an empty error means the edited file is still good.
+    void rules_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QString>("error");
+        const auto row = [](const char *name, const char *from, const char *to, const char *error) {
+            QTest::newRow(name) << QString::fromUtf8(from) << QString::fromUtf8(to)
+                                << QString::fromUtf8(error);
+        };
+        row("setpoints as whole numbers", "85.0", "85", "");
+        row("setpoint above 175 is the window's to limit", "85.0", "200.5", "");
+        row("byte order mark", "{\n    \"format\"", "\xEF\xBB\xBF{\n    \"format\"", "");
+        row("keys in another order", "\"format\": \"chamberctl-profile\",\n    \"version\": 1",
+            "\"version\": 1,\n    \"format\": \"chamberctl-profile\"", "");
+        row("empty", "*", "", "the file is empty");
+        row("syntax error names its line", "\"version\": 1,", "\"version\" 1,",
+            "line 3: not valid JSON");
+        row("a list, not an object", "*", "[1, 2]", "does not hold a JSON object");
+        row("another format", "chamberctl-profile", "chamberctl-log", "not a chamberctl profile");
+        row("format missing", "\"format\": \"chamberctl-profile\",", "", "\"format\" must be");
+        row("newer version", "\"version\": 1", "\"version\": 2", "version 2 is not supported");
+        row("version as text", "\"version\": 1", "\"version\": \"1\"",
+            "\"version\" must be a number, not text");
+        row("unknown key", "\"cycles\": 3", "\"cycles\": 3, \"comment\": \"x\"",
+            "unknown key \"comment\"");
+        row("missing key", ",\n    \"cycles\": 3", "", "missing key \"cycles\"");
+        row("unknown key in a point", "60.0, \"dwell_s\": 600}",
+            "60.0, \"dwell_s\": 600, \"r\": 1}", "point 3: unknown key \"r\"");
+        row("missing key in a point", "25.0, \"dwell_s\": 300},", "25.0},",
+            "point 2: missing key \"dwell_s\"");
+        row("setpoint as text", "85.0", "\"85.0\"",
+            "point 1: \"setpoint_c\" must be a number, not text");
+        row("negative setpoint", "60.0", "-5.0", "point 3: \"setpoint_c\" must be 0 or more");
+        row("dwell with a fraction", "\"dwell_s\": 600}", "\"dwell_s\": 600.5}",
+            "point 1: \"dwell_s\" must be a whole number of seconds");
+        row("dwell as true", "\"dwell_s\": 600}", "\"dwell_s\": true}",
+            "point 1: \"dwell_s\" must be a number, not true or false");
+        row("a point as a number", "{\"setpoint_c\": 60.0, \"dwell_s\": 600}", "60",
+            "point 3: must be an object");
+        row("three points", ",\n        {\"setpoint_c\": 60.0, \"dwell_s\": 600}", "",
+            "\"points\" must be a list of 4 points, not 3");
+        row("use_points of three", "true, true, true, false", "true, true, true",
+            "\"use_points\" must be a list of 4 values");
+        row("use_points with a number", "true, true, true, false", "true, true, 1, false",
+            "\"use_points\" must be a list of 4 values");
+        row("point 2 unused", "true, true, true, false", "true, false, true, false",
+            "points 1 and 2 always run");
+        row("point 4 without point 3", "true, true, true, false", "true, true, false, true",
+            "point 4 runs only together with point 3");
+        row("1000 cycles", "\"cycles\": 3", "\"cycles\": 1000", "from 0 to 999");
+        row("half a cycle", "\"cycles\": 3", "\"cycles\": 2.5", "from 0 to 999");
+        row("cycles as null", "\"cycles\": 3", "\"cycles\": null", "must be a number, not null");
+    }
+    void rules()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(QString, error);
+        QString text = QString::fromUtf8(exampleText());
+        if (from == "*") { // the whole file
+            text = to;
+        } else {
+            QVERIFY2(text.contains(from), qPrintable(from));
+            text.replace(from, to);
+        }
+
+        QString found;
+        const std::optional<Profile> profile = parseProfile(text.toUtf8(), found);
+        if (error.isEmpty())
+            QVERIFY2(profile, qPrintable(found));
+        else
+            QVERIFY2(!profile && found.contains(error), qPrintable(found));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_profilefile)
+#include "tst_profilefile.moc"
