@@ -2,7 +2,10 @@
 #include "util/profilefile.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 using namespace chamber;
 
@@ -29,6 +32,23 @@ private slots:
             {85, 25, 60, 25}, {600, 300, 600, 300}, {true, true, true, false}, 3};
         QVERIFY(*profile == expected);
         QCOMPARE(profileText(*profile), exampleText());
+    }
+
+    // What is not a readable regular file is refused at once: a pipe would block forever.
+    void files()
+    {
+        QTemporaryDir folder;
+        const QString fifo = folder.filePath("pipe.profile");
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        const QList<std::pair<QString, QString>> cases{
+            {folder.filePath("none.profile"), "the file cannot be read: No such file"},
+            {folder.path(), "it is not a file"},
+            {fifo, "it is not a file"}};
+        for (const auto &[path, expected] : cases) {
+            QString error;
+            QVERIFY(!readProfile(path, error));
+            QVERIFY2(error.startsWith(expected), qPrintable(error));
+        }
     }
 
     // Each row edits the example once; an empty error means the edited file is still good.

@@ -105,6 +105,8 @@ QString main::chooseProfileFile(const QString &title)
 
 bool main::loadProfile(const QString &path)
 {
+    if (profileLocked())
+        return false; // a run reads these fields as it goes
     QString error;
     const std::optional<Profile> profile = readProfile(path, error);
     if (!profile) {

@@ -4,6 +4,7 @@
 #include "util/numbertext.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -228,6 +229,12 @@ QByteArray profileText(const Profile &profile)
 
 std::optional<Profile> readProfile(const QString &path, QString &error)
 {
+    // A pipe or a device would block the window until something writes to it.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        error = QStringLiteral("it is not a file");
+        return std::nullopt;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         error = QStringLiteral("the file cannot be read: ") + file.errorString();
