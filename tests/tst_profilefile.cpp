@@ -34,21 +34,15 @@ private slots:
         QCOMPARE(profileText(*profile), exampleText());
     }
 
-    // What is not a readable regular file is refused at once: a pipe would block forever.
-    void files()
+    // A named pipe is refused without being opened: opening it would block the window.
+    void pipe()
     {
         QTemporaryDir folder;
         const QString fifo = folder.filePath("pipe.profile");
         QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
-        const QList<std::pair<QString, QString>> cases{
-            {folder.filePath("none.profile"), "the file cannot be read: No such file"},
-            {folder.path(), "it is not a file"},
-            {fifo, "it is not a file"}};
-        for (const auto &[path, expected] : cases) {
-            QString error;
-            QVERIFY(!readProfile(path, error));
-            QVERIFY2(error.startsWith(expected), qPrintable(error));
-        }
+        QString error;
+        QVERIFY(!readProfile(fifo, error));
+        QCOMPARE(error, QStringLiteral("it is not a file"));
     }
 
     // Each row edits the example once; an empty error means the edited file is still good.
@@ -62,39 +56,25 @@ private slots:
                                 << QString::fromUtf8(error);
         };
         row("setpoints as whole numbers", "85.0", "85", "");
-        row("setpoint above 175 is the window's to limit", "85.0", "200.5", "");
         row("byte order mark", "{\n    \"format\"", "\xEF\xBB\xBF{\n    \"format\"", "");
-        row("keys in another order", "\"format\": \"chamberctl-profile\",\n    \"version\": 1",
-            "\"version\": 1,\n    \"format\": \"chamberctl-profile\"", "");
         row("empty", "*", "", "the file is empty");
         row("syntax error names its line", "\"version\": 1,", "\"version\" 1,",
             "line 3: not valid JSON");
         row("a list, not an object", "*", "[1, 2]", "does not hold a JSON object");
         row("another format", "chamberctl-profile", "chamberctl-log", "not a chamberctl profile");
-        row("format missing", "\"format\": \"chamberctl-profile\",", "", "\"format\" must be");
         row("newer version", "\"version\": 1", "\"version\": 2", "version 2 is not supported");
-        row("version as text", "\"version\": 1", "\"version\": \"1\"",
-            "\"version\" must be a number, not text");
         row("unknown key", "\"cycles\": 3", "\"cycles\": 3, \"comment\": \"x\"",
             "unknown key \"comment\"");
         row("missing key", ",\n    \"cycles\": 3", "", "missing key \"cycles\"");
         row("unknown key in a point", "60.0, \"dwell_s\": 600}",
             "60.0, \"dwell_s\": 600, \"r\": 1}", "point 3: unknown key \"r\"");
-        row("missing key in a point", "25.0, \"dwell_s\": 300},", "25.0},",
-            "point 2: missing key \"dwell_s\"");
         row("setpoint as text", "85.0", "\"85.0\"",
             "point 1: \"setpoint_c\" must be a number, not text");
         row("negative setpoint", "60.0", "-5.0", "point 3: \"setpoint_c\" must be 0 or more");
         row("dwell with a fraction", "\"dwell_s\": 600}", "\"dwell_s\": 600.5}",
             "point 1: \"dwell_s\" must be a whole number of seconds");
-        row("dwell as true", "\"dwell_s\": 600}", "\"dwell_s\": true}",
-            "point 1: \"dwell_s\" must be a number, not true or false");
-        row("a point as a number", "{\"setpoint_c\": 60.0, \"dwell_s\": 600}", "60",
-            "point 3: must be an object");
         row("three points", ",\n        {\"setpoint_c\": 60.0, \"dwell_s\": 600}", "",
             "\"points\" must be a list of 4 points, not 3");
-        row("use_points of three", "true, true, true, false", "true, true, true",
-            "\"use_points\" must be a list of 4 values");
         row("use_points with a number", "true, true, true, false", "true, true, 1, false",
             "\"use_points\" must be a list of 4 values");
         row("point 2 unused", "true, true, true, false", "true, false, true, false",
@@ -102,8 +82,6 @@ private slots:
         row("point 4 without point 3", "true, true, true, false", "true, true, false, true",
             "point 4 runs only together with point 3");
         row("1000 cycles", "\"cycles\": 3", "\"cycles\": 1000", "from 0 to 999");
-        row("half a cycle", "\"cycles\": 3", "\"cycles\": 2.5", "from 0 to 999");
-        row("cycles as null", "\"cycles\": 3", "\"cycles\": null", "must be a number, not null");
     }
     void rules()
     {
