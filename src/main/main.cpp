@@ -74,6 +74,7 @@ main::main(SerialLink *link, QWidget *parent)
     // installed after the open list's own filter, so it runs first and that one sees only the
     // keys let through here
     portselect->view()->installEventFilter(this);
+    createProfileShortcuts();
 
     Timer1->start();
 }

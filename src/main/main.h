@@ -15,10 +15,14 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QTimer;
 
 namespace chamber {
+
+struct Profile;
+struct StartOptions;
 
 // A line shape of the static profile diagram: end points in twips, thickness in pixels.
 struct LineShape
@@ -56,6 +60,14 @@ public:
     void dwells_LostFocus(int Index);
     void cycles_LostFocus(int Index);
 
+    // After Form_Load and show(): the profile, the port and "Auto" that the command line asks for.
+    void applyStartOptions(const StartOptions &options);
+    // The right-click menu of the window background.
+    void fillContextMenu(QMenu &menu);
+    // Loads a profile file into the profile fields as if the operator had typed it. On any fault
+    // one alert names the file and what is wrong, and no field changes.
+    bool loadProfile(const QString &path);
+
     // The profile diagram, drawn beneath the controls.
     std::array<LineShape, 8> Line1{};
     std::array<LineShape, 2> Line2{};
@@ -65,6 +77,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
     void createcontrols();
@@ -85,6 +98,15 @@ private:
 
     void registerNumericFields();
     bool portselectFilter(QObject *watched, QEvent *event);
+    void createProfileShortcuts();
+    bool profileLocked() const;
+    void openProfile();
+    void saveProfile();
+    QString chooseProfileFile(const QString &title);
+    void applyProfile(const Profile &profile);
+    Profile fieldsProfile();
+    void choosePort(const QString &name);
+
     void normalise(QLineEdit *field, int decimals, bool limited);
     int numericfield_KeyPress(QLineEdit *field, int decimals, bool limited, int KeyAscii);
 
@@ -127,6 +149,7 @@ private:
     bool atsetpoint = false; // the approach began at its setpoint: the point counts as reached
     int runsbegun = 0;       // counts startcycle: a run begun inside a pause must stand
     bool losingPort = false; // the run is being stopped because its port was lost
+    QString profileFolder;   // where the file selection dialog was last left
 };
 
 } // namespace chamber
