@@ -1,9 +1,11 @@
-// libFuzzer target: the reply decoder fed arbitrary pieces the way the window feeds it.
+// libFuzzer target: the reply decoder fed good replies and noise in pieces, as the window feeds it.
 #include "link/frames.h"
 #include "link/replies.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -17,77 +19,150 @@ void check(bool ok)
         __builtin_trap();
 }
 
-struct Seen
+// The input, read from the front; 0 once it is used up.
+struct Input
 {
-    bool lastwas250 = false; // the latest reply was a good temperature 250
+    const std::uint8_t *data;
+    std::size_t size;
+    std::size_t at = 0;
+
+    std::uint8_t next() { return at < size ? data[at++] : 0; }
+    std::size_t left() const { return size - at; }
 };
 
-// One arrival: append, bound, then cut replies off the head until none is complete.
-void arrive(QByteArray &rxbuffer, const QByteArray &piece, Seen &seen)
+struct Decoded
+{
+    Reply::Kind kind;
+    int value;
+};
+
+// What one call of the decode loop saw, in order; a fixed array, so no input allocates.
+struct Seen
+{
+    std::array<Decoded, 300> replies;
+    std::size_t count = 0;
+};
+
+bool crcgood(QByteArrayView frame)
+{
+    const quint16 crc = crc16(frame.first(frame.size() - 2));
+    return quint8(frame[frame.size() - 2]) == (crc & 0xFF) &&
+           quint8(frame[frame.size() - 1]) == (crc >> 8);
+}
+
+// One arrival: append, bound, then cut replies off the head until none is complete, checking
+// that every cut ends with a frame of the kind reported.
+void arrive(QByteArray &rxbuffer, QByteArrayView piece, Seen &seen)
 {
     rxbuffer.append(piece);
     boundrxbuffer(rxbuffer);
     check(rxbuffer.size() <= rxbufferlimit);
     while (const std::optional<Reply> reply = cutreply(rxbuffer)) {
-        check(reply->length >= 1 && reply->length <= rxbuffer.size());
-
-        // the cut range ends with a frame of the kind reported
-        const QByteArray cut = rxbuffer.first(reply->length);
+        check(reply->frameLength >= 5 && reply->frameLength <= reply->length &&
+              reply->length <= rxbuffer.size());
+        const QByteArrayView frame =
+            QByteArrayView(rxbuffer).sliced(reply->length - reply->frameLength, reply->frameLength);
+        check(frame[0] == 0x01);
+        const quint8 function = quint8(frame[1]);
         switch (reply->kind) {
-        case Reply::Temperature: {
-            check(cut.size() >= 7);
-            const QByteArray frame = cut.last(7);
-            check(frame[0] == 0x01 && frame[1] == 0x03);
-            check(calccrc(frame.first(5)) == frame.last(2));
-            const int raw = quint8(frame[3]) << 8 | quint8(frame[4]);
-            check(reply->value == (raw >= 0x8000 ? raw - 0x10000 : raw));
+        case Reply::Temperature:
+            check(function == 0x03 && frame.size() == 7 && crcgood(frame));
+            check(reply->value == qint16(quint16(quint8(frame[3]) << 8 | quint8(frame[4]))));
             break;
-        }
-        case Reply::Echo: {
-            check(cut.size() >= 8);
-            const QByteArray frame = cut.last(8);
-            check(frame[0] == 0x01 && frame[1] == 0x06);
-            check(calccrc(frame.first(6)) == frame.last(2));
+        case Reply::Echo:
+            check(function == 0x06 && frame.size() == 8 && crcgood(frame));
             break;
-        }
         case Reply::Exception:
-            check(cut.size() >= 5);
-            check(cut[cut.size() - 5] == 0x01);
-            check(quint8(cut[cut.size() - 4]) == 0x83 || quint8(cut[cut.size() - 4]) == 0x86);
+            check((function == 0x83 || function == 0x86) && frame.size() == 5 && crcgood(frame));
             break;
         case Reply::BadCrc:
-            check(cut.size() >= 7);
+            // a cut reported as corrupt must really fail its CRC
+            check(((function == 0x03 && frame.size() == 7) ||
+                   (function == 0x06 && frame.size() == 8)) &&
+                  !crcgood(frame));
             break;
-        default:
-            check(false);
         }
-        seen.lastwas250 = reply->kind == Reply::Temperature && reply->value == 250;
+        if (seen.count < seen.replies.size())
+            seen.replies[seen.count++] = {reply->kind, reply->value};
         rxbuffer.remove(0, reply->length);
     }
 }
 
+// Appends a good reply of the kind chosen by the input and returns what it must decode as.
+Decoded goodreply(Input &in, std::array<char, 64> &bytes, qsizetype &size)
+{
+    const std::uint8_t kind = in.next() % 3;
+    const char hi = char(in.next());
+    const char lo = char(in.next());
+    const qsizetype start = size;
+    const auto put = [&](std::initializer_list<char> frame) {
+        for (const char byte : frame)
+            bytes[std::size_t(size++)] = byte;
+    };
+    Decoded expected{};
+    if (kind == 0) {
+        put({0x01, 0x03, 0x02, hi, lo});
+        expected = {Reply::Temperature, qint16(quint16(quint8(hi) << 8 | quint8(lo)))};
+    } else if (kind == 1) {
+        put({0x01, 0x06, 0x01, 0x2C, hi, lo});
+        expected = {Reply::Echo, 0};
+    } else {
+        put({0x01, char(hi & 1 ? 0x83 : 0x86), lo});
+        expected = {Reply::Exception, 0};
+    }
+    const quint16 crc = crc16(QByteArrayView(bytes.data() + start, size - start));
+    put({char(crc & 0xFF), char(crc >> 8)});
+    return expected;
+}
+
 } // namespace
 
-// Input: pieces, each one length byte followed by that many bytes (fewer at the end).
+// Input: first up to four good replies (kind and value bytes) cut into pieces of the lengths
+// that follow, fed to an empty buffer; then noise as pieces, each a length byte and that many
+// bytes, followed by two good replies.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    QByteArray rxbuffer;
-    Seen seen;
-    std::size_t at = 0;
-    while (at < size) {
-        const std::size_t length = data[at++];
-        const std::size_t take = length < size - at ? length : size - at;
-        arrive(rxbuffer, QByteArray(reinterpret_cast<const char *>(data + at), qsizetype(take)),
-               seen);
-        at += take;
-    }
+    // one buffer for every input: resize(0) keeps its room, so feeding never allocates
+    static QByteArray rxbuffer = [] {
+        QByteArray buffer;
+        buffer.reserve(2 * rxbufferlimit);
+        return buffer;
+    }();
+    static Seen seen;
+    rxbuffer.resize(0);
+    seen.count = 0;
+    Input in{data, size};
 
-    // whatever the noise left behind can swallow at most the first of two good replies, so the
-    // second always decodes and nothing is left
-    const QByteArray reply250 = QByteArray::fromHex("01030200fa3807");
-    seen = Seen{};
-    arrive(rxbuffer, reply250 + reply250, seen);
-    check(seen.lastwas250);
+    // N good replies, however they are cut, decode as N replies, in order, with their values
+    std::array<char, 64> bytes{};
+    qsizetype length = 0;
+    std::array<Decoded, 4> expected{};
+    const std::size_t replies = in.next() % (expected.size() + 1);
+    for (std::size_t i = 0; i < replies; ++i)
+        expected[i] = goodreply(in, bytes, length);
+    for (qsizetype at = 0; at < length;) {
+        const qsizetype piece = qMin<qsizetype>(in.next() % 9 + 1, length - at);
+        arrive(rxbuffer, QByteArrayView(bytes.data() + at, piece), seen);
+        at += piece;
+    }
+    check(seen.count == replies && rxbuffer.isEmpty());
+    for (std::size_t i = 0; i < replies; ++i)
+        check(seen.replies[i].kind == expected[i].kind &&
+              seen.replies[i].value == expected[i].value);
+
+    // whatever noise leaves behind can swallow at most the first of two good replies after it
+    while (in.left() > 0) {
+        const std::size_t want = in.next();
+        const std::size_t take = want < in.left() ? want : in.left();
+        arrive(rxbuffer, QByteArrayView(data + in.at, qsizetype(take)), seen);
+        in.at += take;
+    }
+    static const QByteArray reply250 = QByteArray::fromHex("01030200fa3807");
+    seen.count = 0;
+    arrive(rxbuffer, reply250, seen);
+    arrive(rxbuffer, reply250, seen);
+    check(seen.count >= 1 && seen.replies[seen.count - 1].kind == Reply::Temperature &&
+          seen.replies[seen.count - 1].value == 250);
     check(rxbuffer.isEmpty());
     return 0;
 }

@@ -64,7 +64,7 @@ struct Rig
 {
     Rig()
     {
-        fake.present = {"COM3"};
+        fake.present = {"COM3", "COM4"};
         fake.answer = [this](const QByteArray &frame) {
             setpoint = frame == readtemp ? setpoint : settemps({frame}).toInt();
             temperature += frame == readtemp ? qBound(-200, setpoint - temperature, 200) : 0;
@@ -278,10 +278,9 @@ private slots:
         QTest::mouseDClick(rig.f("cycles(1)"), Qt::LeftButton);
         QCOMPARE(rig.text("cycles(1)"), "0");
 
-        // The register takes -32768 to 65535 tenths, the negative ones as their 16-bit pattern.
+        // What the register cannot hold as a signed value alerts and sends nothing.
         const QList<std::pair<QString, QString>> setpoints = {
-            {"25.0", "250"}, {"80.5", "805"}, {"6553.5", "65535"},          {"-3276.8", "32768"},
-            {"6553.6", ""},  {"-3276.9", ""}, {"1" + QString(400, '0'), ""}};
+            {"80.5", "805"}, {"-3276.8", "32768"}, {"4000", ""}, {"1" + QString(400, '0'), ""}};
         for (const auto &[text, sent] : setpoints) {
             rig.alerts.seen.clear();
             rig.fake.sent.clear();
@@ -354,10 +353,25 @@ private slots:
         QTRY_COMPARE(rig.alerts.titles(), QStringList{"Com port error"});
         QCOMPARE(control<QComboBox>(rig.window, "portselect")->currentText(), "Select");
         QCOMPARE(rig.state(), idle);
+        QVERIFY(!rig.box("cyclerun")->isEnabled());
         const qsizetype calls = rig.fake.calls.size();
         rig.ticks(8);
         QCOMPARE(rig.fake.calls.mid(calls), QStringList());
         QCOMPARE(rig.alerts.titles(), QStringList{"Com port error"});
+
+        // The port can be chosen again. Another that fails to open leaves "Run" usable; a run
+        // begun then and stopped tells the operator that the rest setpoint could not be sent.
+        auto *ports = control<QComboBox>(rig.window, "portselect");
+        ports->setCurrentIndex(1);
+        QVERIFY(rig.box("cyclerun")->isEnabled() && rig.fake.openport == "COM3");
+        rig.fake.present.remove("COM4");
+        ports->setCurrentIndex(2);
+        QVERIFY(rig.box("cyclerun")->isEnabled() && rig.fake.openport.isEmpty());
+        rig.click("cyclerun");
+        rig.click("cyclerun");
+        QTRY_COMPARE(rig.alerts.titles(),
+                     QStringList({"Com port error", "Com port error", "Serial port error"}));
+        QCOMPARE(rig.state(), idle);
     }
 };
 

@@ -5,6 +5,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -75,6 +77,29 @@ void tst_fields::keyfilter()
         QCOMPARE(edit->text(), name == "cycles(0)" ? QStringLiteral("29") : QStringLiteral("29."));
     }
     QCOMPARE(fake->calls, QStringList{});
+
+    // AltGr arrives as Ctrl+Alt on Windows, and an input method commits text without keys: both
+    // obey the filter; only the editing shortcuts pass with Ctrl
+    QLineEdit *point = field("setpoints(0)");
+    point->setText("75.0");
+    point->setFocus();
+    point->end(false);
+    for (const QString &typed : QStringList{"@", QString::fromUtf8("\u20ac"), "{", "5"}) {
+        QKeyEvent altgr(QEvent::KeyPress, Qt::Key_unknown, Qt::ControlModifier | Qt::AltModifier,
+                        typed);
+        QApplication::sendEvent(point, &altgr);
+    }
+    for (const QString &committed : QStringList{"abc", "1x"}) {
+        QInputMethodEvent input;
+        input.setCommitString(committed);
+        QApplication::sendEvent(point, &input);
+    }
+    QCOMPARE(point->text(), QStringLiteral("75.051"));
+    QTest::keyClick(point, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(point, Qt::Key_X, Qt::ControlModifier);
+    QCOMPARE(point->text(), QString());
+    QTest::keyClick(point, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(point->text(), QStringLiteral("75.051"));
 
     // the fourth character of the cycles to run is refused by the field
     QLineEdit *runs = field("cycles(0)");

@@ -17,6 +17,7 @@ private slots:
     void checksum();
     void frames_data();
     void frames();
+    void setpointrange();
 };
 
 void tst_frames::checksum_data()
@@ -86,6 +87,17 @@ void tst_frames::frames()
     QFETCH(QByteArray, frame);
 
     QCOMPARE(framefor(mode, dataout).toHex(' '), frame.toHex(' '));
+}
+
+// The register is read back as signed: only what survives that round trip may be sent.
+void tst_frames::setpointrange()
+{
+    for (const double fits : {0.0, 32767.0, 32767.4, -32768.0, -32768.5, 250.0})
+        QVERIFY2(setpointFits(fits), qPrintable(QString::number(fits)));
+    for (const double wraps :
+         {32767.5, 32768.0, 40000.0, 65535.0, -32768.6, -32769.0, 1e300,
+          std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()})
+        QVERIFY2(!setpointFits(wraps), qPrintable(QString::number(wraps)));
 }
 
 QTEST_GUILESS_MAIN(tst_frames)

@@ -226,7 +226,8 @@ void tst_history::trend()
     QTest::mouseDClick(plot, Qt::LeftButton, {}, middle);
     QVERIFY(plot->isLive() && plot->xAxis->range().upper >= latest);
 
-    const QStringList entries = {"Save plot as PNG…", "Save plot as PDF…", "",
+    const QStringList entries = {"Open profile…",          "Save profile…",     "",
+                                 "Save plot as PNG…",      "Save plot as PDF…", "",
                                  "Open run records folder"};
     QCOMPARE(menuEntries(plot), entries);
     QCOMPARE(menuEntries(&w), entries);

@@ -6,6 +6,7 @@
 #include "support/fakeseriallink.h"
 #include "support/pty.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 
 using namespace chamber;
 
@@ -95,12 +97,29 @@ void tst_link::choosingports()
     QVERIFY(bench.fake.openport.isEmpty());
     QVERIFY(!run->isEnabled());
 
-    // keys typed into the list choose nothing
+    // Typed characters choose nothing, the list closed or open, and neither does the wheel; the
+    // arrows and Enter in the open list do.
     bench.fake.calls.clear();
-    bench.ports()->setFocus();
-    QTest::keyClicks(bench.ports(), "COM3c");
-    QCOMPARE(bench.ports()->currentIndex(), 0);
+    QComboBox *ports = bench.ports();
+    ports->setFocus();
+    QTest::keyClicks(ports, "COM3c");
+    QTest::keyClick(ports, Qt::Key_End);
+    QWheelEvent wheel(QPointF(5, 5), ports->mapToGlobal(QPointF(5, 5)), {}, {0, -120}, Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(ports, &wheel);
+    QCOMPARE(ports->currentIndex(), 0);
+    ports->showPopup();
+    QTRY_VERIFY(ports->view()->isVisible());
+    QTest::keyClicks(ports->view(), "C");
+    QTest::keyClick(ports->view(), Qt::Key_Return);
+    QCOMPARE(ports->currentIndex(), 0);
     QVERIFY(bench.fake.calls.isEmpty());
+    QTest::keyClick(ports, Qt::Key_Down); // opens the list rather than the next port
+    QTRY_VERIFY(ports->view()->isVisible());
+    QCOMPARE(ports->currentIndex(), 0);
+    QTest::keyClick(ports->view(), Qt::Key_Down);
+    QTest::keyClick(ports->view(), Qt::Key_Return);
+    QCOMPARE(bench.fake.openport, QStringLiteral("COM3"));
 }
 
 void tst_link::failedopen()
@@ -223,23 +242,51 @@ void tst_link::realpseudoterminal()
 #ifdef _WIN32
     QSKIP("pseudo-terminals are POSIX only");
 #else
-    Pty line(4);
-    QVERIFY(line.isvalid());
+    // COM1 is the ports folder's link to the peer, as the simulator publishes it; one more peer
+    // sits in the device folder as ttyS0 and so takes COM2.
+    Pty line(1), other;
+    QTemporaryDir devroot;
+    QVERIFY(line.isvalid() && other.isvalid() && other.publish(devroot.filePath("ttyS0")));
     qputenv("CHAMBERCTL_PORTS", line.portsdir().toLocal8Bit());
-    QtSerialLink link;
+    QtSerialLink link(nullptr, devroot.path());
     chamber::main window(&link);
     window.Form_Load();
     control<QTimer>(window, "Timer1")->stop();
     auto *ports = control<QComboBox>(window, "portselect");
-    QVERIFY(ports->findText("COM4") > 0);
-    ports->setCurrentIndex(ports->findText("COM4"));
+    auto *readtemp = control<QPushButton>(window, "Command1(1)");
+    QCOMPARE(ports->count(), 3);
+    QCOMPARE(ports->itemText(1) + ports->itemText(2), QStringLiteral("COM1COM2"));
+    ports->setCurrentIndex(1);
 
     // the peer answers the poll, in two pieces
-    QTest::mouseClick(control<QPushButton>(window, "Command1(1)"), Qt::LeftButton);
+    QTest::mouseClick(readtemp, Qt::LeftButton);
     QCOMPARE(line.readcount(8, 2000), readtempframe);
     QVERIFY(line.write(QByteArray::fromHex("0103")));
     QVERIFY(line.write(QByteArray::fromHex("020131") + QByteArray::fromHex("7800")));
     QTRY_COMPARE(control<QLineEdit>(window, "currenttemp")->text(), QStringLiteral("30.5"));
+
+    // The peer ends and takes its link with it. COM1 chosen again must fail, not open the device
+    // that would have its number now.
+    AlertCloser alerts;
+    line.closemaster();
+    QTRY_COMPARE(alerts.titles(), QStringList{"Com port error"});
+    QVERIFY(QFile::remove(line.portsdir() + "/COM1"));
+    ports->setCurrentIndex(1);
+    QCOMPARE(alerts.titles(), QStringList({"Com port error", "Com port error"}));
+    QVERIFY2(alerts.seen[1].text.startsWith("Error Code:  8002"), qPrintable(alerts.seen[1].text));
+    QCOMPARE(ports->currentIndex(), 0);
+    QTest::mouseClick(readtemp, Qt::LeftButton);
+    QCOMPARE(alerts.titles().last(), QStringLiteral("Serial port error"));
+    QCOMPARE(other.readavailable(100), QByteArray());
+
+    // a peer published again under the name, as a replugged adapter, opens without a restart
+    Pty replugged;
+    QVERIFY(replugged.publish(line.portsdir() + "/COM1"));
+    ports->setCurrentIndex(1);
+    QVERIFY(control<QCheckBox>(window, "cyclerun")->isEnabled());
+    QTest::mouseClick(readtemp, Qt::LeftButton);
+    QCOMPARE(replugged.readcount(8, 2000), readtempframe);
+    QCOMPARE(alerts.seen.size(), 3);
     qunsetenv("CHAMBERCTL_PORTS");
 #endif
 }

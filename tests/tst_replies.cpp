@@ -101,8 +101,11 @@ void tst_replies::decoding_data()
     QTest::newRow("exception 86, good crc")
         << QByteArrayList{hex("01860183a0")} << QStringList{"exception, 5 bytes"} << QByteArray();
     QTest::newRow("exception with bad crc, then a reply")
-        << QByteArrayList{hex("0183020000") + reply250}
-        << QStringList{"exception, 5 bytes", "temperature 250, 7 bytes"} << QByteArray();
+        << QByteArrayList{hex("0183020000") + reply250} << QStringList{"temperature 250, 12 bytes"}
+        << QByteArray();
+    QTest::newRow("noise 01 83 does not swallow the reply behind it")
+        << QByteArrayList{hex("0183") + reply250} << QStringList{"temperature 250, 9 bytes"}
+        << QByteArray();
     QTest::newRow("unknown code, then a good reply")
         << QByteArrayList{hex("01050000"), reply250} << QStringList{"temperature 250, 11 bytes"}
         << QByteArray();

@@ -90,7 +90,9 @@ void tst_window::initialstate()
 
     QCOMPARE(control<QPushButton>(w, "Command1(0)")->text(), QStringLiteral("Set Temp"));
     QCOMPARE(control<QPushButton>(w, "Command1(1)")->text(), QStringLiteral("Read Temp"));
-    QCOMPARE(control<QLabel>(w, "Label1(0)")->text(), QStringLiteral("Dwells - Minutes"));
+    // a dwell counts seconds, and its caption and spoken name must say so
+    QCOMPARE(control<QLabel>(w, "Label1(0)")->text(), QStringLiteral("Dwells - Seconds"));
+    QCOMPARE(control<QLabel>(w, "Label1(0)")->accessibleName(), QStringLiteral("Dwells - Seconds"));
     QCOMPARE(control<QLabel>(w, "Label1(1)")->text(), QStringLiteral("Setpoints - DegC"));
     QCOMPARE(control<QLabel>(w, "Label1(2)")->text(), QStringLiteral("Cycles"));
     QCOMPARE(control<QLabel>(w, "Label1(3)")->text(), QStringLiteral("Errors"));

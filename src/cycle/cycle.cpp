@@ -64,10 +64,11 @@ void main::startcycle()
 
 void main::stopcycle()
 {
-    // Without a port the run ends because the port vanished, which the operator has been told of
-    // already; the rest setpoint can't reach the controller then.
+    // A run that ends because its port was lost can't send the rest setpoint, and the loss is
+    // reported on its own. Any other stop tries, so that without a port the operator learns that
+    // 25.0 degrees C was not sent.
     const int run = runsbegun;
-    if (portready) {
+    if (!losingPort) {
         // pumps events: tick and replies may run here
         transmit(QStringLiteral("settemp"), restsetpointtenths);
     }

@@ -92,8 +92,11 @@ void main::rs232_PortLost()
     const ErrorRecord lost = rs232->lasterror();
     rs232->ClosePort();
     portready = false;
-    if (cyclerun->isChecked())
+    if (cyclerun->isChecked()) {
+        losingPort = true;
         cyclerun->setChecked(false); // ends the run through its click handler
+        losingPort = false;
+    }
     cyclerun->setEnabled(false);
     portselect->setCurrentIndex(0);
     // pumps events: tick and replies may run here

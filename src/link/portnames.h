@@ -3,20 +3,20 @@
 
 #include <QString>
 
+#include <array>
+
 namespace chamber {
 
-// The device that QSerialPort should open for a name such as "COM3". On Windows the name itself.
-// Elsewhere: an entry of that name in the folder $CHAMBERCTL_PORTS, else the n-th existing device
-// among /dev/ttyS*, /dev/ttyUSB*, /dev/ttyACM* (numbers given by the folder are skipped).
-// Empty when no device has that number.
-QString devicefor(const QString &comname);
+// The device behind each of the names COM1 to COM99, by number; empty where there is none.
+// Entry 0 stays empty.
+using PortMap = std::array<QString, 100>;
+
+// The devices as the system has them now. On Windows each name is its own device. Elsewhere: the
+// entries named COMn in the folder portsdir (empty: none), as given, then the existing devices
+// among devroot's ttyS*, ttyUSB*, ttyACM* in that order, taking the numbers the folder left free.
+PortMap mapPorts(const QString &portsdir, const QString &devroot);
 
 // 1 to 99 for the names "COM1" to "COM99" (upper case, no leading zero, no blank), else 0.
 int comnumber(QStringView comname);
-
-#ifndef Q_OS_WIN
-// devicefor() with the ports folder (empty: none) and the device folder ("/dev") given.
-QString devicefor(const QString &comname, const QString &portsdir, const QString &devroot);
-#endif
 
 } // namespace chamber

@@ -99,9 +99,10 @@ bool meanslost(QSerialPort::SerialPortError code)
 
 } // namespace
 
-QtSerialLink::QtSerialLink(QObject *parent)
+QtSerialLink::QtSerialLink(QObject *parent, const QString &deviceRoot)
     : SerialLink(parent)
     , serial(new QSerialPort(this))
+    , deviceRoot(deviceRoot)
 {
     connect(serial, &QSerialPort::readyRead, this, &QtSerialLink::arrival);
     connect(serial, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError code) {
@@ -133,7 +134,9 @@ bool QtSerialLink::OpenPort(const QString &port, const QString &settings)
         error = {errinvalidvalue, QStringLiteral("Invalid property value: '%1'").arg(settings)};
         return false;
     }
-    const QString device = devicefor(port);
+    if (!devices)
+        devices = mapPorts(qEnvironmentVariable("CHAMBERCTL_PORTS"), deviceRoot);
+    const QString device = devices->at(std::size_t(comnumber(port)));
     if (device.isEmpty()) {
         error = {errportnumber, QStringLiteral("Invalid port number")};
         return false;

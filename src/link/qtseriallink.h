@@ -1,7 +1,10 @@
 // SerialLink over a QSerialPort.
 #pragma once
 
+#include "link/portnames.h"
 #include "link/seriallink.h"
+
+#include <optional>
 
 QT_BEGIN_NAMESPACE
 class QSerialPort;
@@ -13,7 +16,9 @@ class QtSerialLink : public SerialLink
 {
     Q_OBJECT
 public:
-    explicit QtSerialLink(QObject *parent = nullptr);
+    // deviceRoot: the folder of the numbered serial devices on POSIX systems (tests use their own).
+    explicit QtSerialLink(QObject *parent = nullptr,
+                          const QString &deviceRoot = QStringLiteral("/dev"));
     ~QtSerialLink() override;
 
     bool OpenPort(const QString &port, const QString &settings) override;
@@ -27,6 +32,10 @@ private:
     void droplostport(quint64 lostopening);
 
     QSerialPort *serial = nullptr;
+    QString deviceRoot;
+    // Which device each COM name opens, fixed by the first open, the start-up scan's: a name
+    // whose device went away must fail, not open whatever now has its number.
+    std::optional<PortMap> devices;
     ErrorRecord error;
     QByteArray rx;          // received, announced by DataArrival, not yet taken by ReadData
     bool inarrival = false; // a DataArrival handler is running

@@ -25,9 +25,11 @@ qsizetype framelength(quint8 function)
 
 bool crcmatches(const QByteArray &rxbuffer, qsizetype start, qsizetype length)
 {
-    // fromRawData: no copy of the buffer for each check
-    const QByteArray body = QByteArray::fromRawData(rxbuffer.constData() + start, length - 2);
-    return calccrc(body) == QByteArrayView(rxbuffer).sliced(start + length - 2, 2);
+    // checked where the frame lies: no copy of the buffer for each check
+    const QByteArrayView frame = QByteArrayView(rxbuffer).sliced(start, length);
+    const quint16 crc = crc16(frame.first(length - 2));
+    // low CRC byte first on the wire
+    return quint8(frame[length - 2]) == (crc & 0xFF) && quint8(frame[length - 1]) == (crc >> 8);
 }
 
 } // namespace
@@ -52,18 +54,24 @@ std::optional<Reply> cutreply(const QByteArray &rxbuffer)
             return std::nullopt; // the rest has not arrived yet
 
         const qsizetype end = p + length;
+        const bool crcgood = crcmatches(rxbuffer, p, length);
         if (function == 0x83 || function == 0x86) {
-            // the controller refused the request; its CRC would change nothing we do
-            return Reply{Reply::Exception, 0, end};
+            if (crcgood)
+                return Reply{Reply::Exception, 0, end,
+                             length}; // the controller refused the request
+            // Noise such as 01 83 would otherwise swallow the head of the good reply behind it:
+            // like an unknown code, look on from the next byte.
+            from = p + 1;
+            continue;
         }
-        if (!crcmatches(rxbuffer, p, length))
-            return Reply{Reply::BadCrc, 0, end};
+        if (!crcgood)
+            return Reply{Reply::BadCrc, 0, end, length};
         if (function == 0x06)
-            return Reply{Reply::Echo, 0, end};
+            return Reply{Reply::Echo, 0, end, length};
 
         // tenths of a degree, signed: FF 9C is -10.0 degrees, not 6552.4
         const quint16 raw = quint16(quint8(rxbuffer[p + 3]) << 8 | quint8(rxbuffer[p + 4]));
-        return Reply{Reply::Temperature, int(qint16(raw)), end};
+        return Reply{Reply::Temperature, int(qint16(raw)), end, length};
     }
 }
 

@@ -13,12 +13,14 @@ constexpr qsizetype rxbufferlimit = 256;
 struct Reply
 {
     enum Kind { Temperature, Echo, Exception, BadCrc } kind;
-    int value;         // Temperature: the register as 16-bit two's complement, in tenths
-    qsizetype length;  // bytes to remove from the head: the reply and everything before it
+    int value;             // Temperature: the register as 16-bit two's complement, in tenths
+    qsizetype length;      // bytes to remove from the head: the reply and everything before it
+    qsizetype frameLength; // the reply's own bytes, which end those
 };
 
 // The first complete reply in rxbuffer, or nullopt while none is complete. A byte 01 that is
-// followed by no known function code is skipped, so noise can never stall decoding.
+// followed by no known function code, or by an exception code whose frame fails its CRC, is
+// skipped, so noise can never stall decoding.
 std::optional<Reply> cutreply(const QByteArray &rxbuffer);
 
 // Drops the oldest bytes of rxbuffer beyond rxbufferlimit.

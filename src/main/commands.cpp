@@ -1,34 +1,25 @@
 // The operator's commands: "Set Temp", "Read Temp", "Run", the cycle counter and the ramp boxes.
 #include "main/main.h"
 
+#include "link/frames.h"
 #include "util/basicutilities.h"
 #include "util/numbertext.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 
-#include <cmath>
-
 namespace chamber {
-
-namespace {
-// What the setpoint register can carry, in tenths: signed or unsigned 16-bit.
-constexpr double lowesttenths = -32768;
-constexpr double highesttenths = 65535;
-} // namespace
 
 void main::Command1_Click(int Index)
 {
     switch (Index) {
     case 0: {
         const double tenths = readnumber(setpoint->text()) * 10;
-        const double sent = std::nearbyint(tenths); // the frame rounds a half to even as well
-        if (sent < lowesttenths || sent > highesttenths) {
-            // The frame keeps only the low 16 bits: sending would set some other temperature.
+        if (!setpointFits(tenths)) {
             // pumps events: tick and replies may run here
             basicutilities::alert(QStringLiteral("Setpoint error"),
                                   QStringLiteral("The controller takes setpoints from -3276.8 to "
-                                                 "6553.5 degrees C only. Nothing was sent."),
+                                                 "3276.7 degrees C only. Nothing was sent."),
                                   0);
             return;
         }

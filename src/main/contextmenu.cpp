@@ -1,4 +1,4 @@
-// The right-click menu of the window and the trend plot, and the commands it offers.
+// The right-click menu of the window background and the trend plot, and the commands it offers.
 #include "main/main.h"
 
 #include "trend/trendplot.h"
@@ -20,6 +20,20 @@ constexpr double pngScale = 2.0; // sharper than the screen, for reports
 
 void main::fillContextMenu(QMenu &menu)
 {
+    // Both act on the profile fields, which a run holds locked; the state is taken as the menu
+    // opens, and the shortcuts check it again when they fire.
+    const bool free = !profileLocked();
+    const auto entry = [&](const QString &text, QKeySequence::StandardKey key,
+                           void (main::*act)()) {
+        QAction *action = menu.addAction(text);
+        action->setShortcut(key); // shown only: the window's own shortcut does the work
+        action->setShortcutContext(Qt::WidgetShortcut);
+        action->setEnabled(free);
+        connect(action, &QAction::triggered, this, act);
+    };
+    entry(QStringLiteral("Open profile…"), QKeySequence::Open, &main::openProfile);
+    entry(QStringLiteral("Save profile…"), QKeySequence::Save, &main::saveProfile);
+    menu.addSeparator();
     menu.addAction(QStringLiteral("Save plot as PNG…"), this, [this] { savePlot(false); });
     menu.addAction(QStringLiteral("Save plot as PDF…"), this, [this] { savePlot(true); });
     menu.addSeparator();

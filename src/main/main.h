@@ -6,10 +6,12 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QLine>
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <limits>
 
 class QCheckBox;
@@ -24,7 +26,9 @@ namespace chamber {
 
 class RunRecord;
 class TrendPlot;
+struct Profile;
 struct Reply;
+struct StartOptions;
 
 // A line shape of the static profile diagram: end points in twips, thickness in pixels.
 struct LineShape
@@ -62,11 +66,16 @@ public:
     void dwells_LostFocus(int Index);
     void cycles_LostFocus(int Index);
 
+    // After Form_Load and show(): the profile, the port and "Auto" that the command line asks for.
+    void applyStartOptions(const StartOptions &options);
+    // The right-click menu of the window's background and of the trend plot.
+    void fillContextMenu(QMenu &menu);
+    // Loads a profile file into the profile fields as if the operator had typed it. On any fault
+    // one alert names the file and what is wrong, and no field changes.
+    bool loadProfile(const QString &path);
     // Where run records go; by default the "runs" folder in the application's data folder.
     void setRecordsFolder(const QString &folder);
     QString recordsFolder() const { return recordsFolderPath; }
-    // The right-click menu of the window's background and of the trend plot.
-    void fillContextMenu(QMenu &menu);
 
     // The profile diagram, drawn beneath the controls.
     std::array<LineShape, 8> Line1{};
@@ -97,6 +106,17 @@ private:
     bool approachtest(int point) const;
     void dwellstart(int point);
 
+    void registerNumericFields();
+    bool portselectFilter(QObject *watched, QEvent *event);
+    void createProfileShortcuts();
+    bool profileLocked() const;
+    void openProfile();
+    void saveProfile();
+    QString chooseProfileFile(const QString &title);
+    void applyProfile(const Profile &profile);
+    Profile fieldsProfile();
+    void choosePort(const QString &name);
+
     void normalise(QLineEdit *field, int decimals, bool limited);
     int numericfield_KeyPress(QLineEdit *field, int decimals, bool limited, int KeyAscii);
 
@@ -126,6 +146,15 @@ private:
 
     SerialLink *rs232;
 
+    // The handlers of each numeric field, found by its widget when an event arrives.
+    struct NumericField
+    {
+        std::function<int(int KeyAscii)> keyPress;
+        std::function<void()> lostFocus;
+        std::function<void()> dblClick; // only the cycles fields have one
+    };
+    QHash<const QObject *, NumericField> numericFields;
+
     std::array<QPushButton *, 2> Command1{};
     QCheckBox *autoread = nullptr;
     QLineEdit *tmult = nullptr;
@@ -153,6 +182,8 @@ private:
     bool intick = false;     // a tick is inside its poll or step; a nested one must not step
     bool atsetpoint = false; // the approach began at its setpoint: the point counts as reached
     int runsbegun = 0;       // counts startcycle: a run begun inside a pause must stand
+    bool losingPort = false; // the run is being stopped because its port was lost
+    QString profileFolder;   // where the file selection dialog was last left
 
     TrendPlot *trend = nullptr;
     QLabel *noreply = nullptr;

@@ -28,7 +28,7 @@ public:
             if (!dialog || !dialog->isVisible())
                 return;
             seen.append({dialog->windowTitle(), dialog->message->toPlainText()});
-            QTest::mouseClick(dialog->Command1[0], Qt::LeftButton);
+            QTest::mouseClick(dialog->Command1[button], Qt::LeftButton);
         });
         poll.start(10);
     }
@@ -42,6 +42,7 @@ public:
     }
 
     QList<Seen> seen;
+    int button = 0; // 0 "OK", 1 "Cancel"
 
 private:
     QTimer poll;

@@ -42,7 +42,8 @@ public:
             ::tcsetattr(slavefd, TCSANOW, &tio);
         }
         ::fcntl(masterfd, F_SETFL, ::fcntl(masterfd, F_GETFL) | O_NONBLOCK);
-        linked = folder.isValid() && QFile::link(QFile::decodeName(path), folder.filePath(comname));
+        slavepath = QFile::decodeName(path);
+        linked = folder.isValid() && publish(folder.filePath(comname));
     }
     ~Pty()
     {
@@ -57,6 +58,9 @@ public:
     QString name() const { return comname; }           // "COM5"
     int master() const { return masterfd; }
     int slave() const { return slavefd; } // for tcgetattr(): the settings the port was given
+
+    // Makes the port reachable under linkpath too, as a link re-pointed at a replugged adapter.
+    bool publish(const QString &linkpath) const { return QFile::link(slavepath, linkpath); }
 
     // Writes every byte to the line, waiting up to a second for room.
     bool write(const QByteArray &bytes)
@@ -104,6 +108,7 @@ private:
     int slavefd = -1;
     bool linked = false;
     QString comname;
+    QString slavepath;
     QTemporaryDir folder;
 };
 

@@ -1,0 +1,97 @@
+// The command line of chamberctl: options, help, version and the messages for bad arguments.
+#include "main/commandline.h"
+
+#include "link/portnames.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+
+namespace chamber {
+
+namespace {
+constexpr int badUsage = 2; // as for any Unix command used wrongly
+} // namespace
+
+CommandLine parseCommandLine(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Runs a temperature test chamber over a serial line (Modbus RTU, 9600 8N1, "
+                       "slave 1).\nWith no options the window opens and the operator chooses the "
+                       "port."));
+    // Not addHelpOption(): its --help-all lists Qt's own options, which are parsed before Qt is
+    // started and so are not accepted.
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version and exit."));
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("After the port scan, open <COMn> (COM1 to COM99) "
+                                                 "as if it had been chosen in the port list."),
+                                  QStringLiteral("COMn"));
+    const QCommandLineOption profile(QStringLiteral("profile"),
+                                     QStringLiteral("Load the profile in <file> into the profile "
+                                                    "fields at start."),
+                                     QStringLiteral("file"));
+    const QCommandLineOption records(QStringLiteral("records"),
+                                     QStringLiteral("Keep the run records in <folder> (default: "
+                                                    "~/.local/share/chamberctl/runs)."),
+                                     QStringLiteral("folder"));
+    const QCommandLineOption autoread(QStringLiteral("auto"),
+                                      QStringLiteral("Tick \"Auto\" once a port is open: read the "
+                                                     "temperature four times a second."));
+    parser.addOptions({help, version, port, profile, records, autoread});
+
+    CommandLine command;
+    const auto bad = [&command](const QString &message) {
+        command.errors = QStringLiteral("chamberctl: %1\nTry 'chamberctl --help' for more "
+                                        "information.\n")
+                             .arg(message);
+        command.exitStatus = badUsage;
+        return command;
+    };
+    if (!parser.parse(arguments))
+        return bad(parser.errorText());
+    if (parser.isSet(help)) {
+        // helpText() names the program "<executable_name>" when no application object exists
+        const QString text = parser.helpText();
+        command.output = QStringLiteral("Usage: chamberctl [options]") +
+                         text.mid(text.indexOf(QLatin1Char('\n')));
+        command.exitStatus = 0;
+        return command;
+    }
+    if (parser.isSet(version)) {
+        command.output = QStringLiteral("%1 %2\n").arg(QCoreApplication::applicationName(),
+                                                       QCoreApplication::applicationVersion());
+        command.exitStatus = 0;
+        return command;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return bad(QStringLiteral("Unexpected argument '%1'.")
+                       .arg(parser.positionalArguments().constFirst()));
+
+    if (parser.isSet(port)) {
+        const QString name = parser.value(port).trimmed().toUpper(); // "com3" means COM3
+        if (comnumber(name) == 0)
+            return bad(QStringLiteral("--port takes a port name COM1 to COM99, not '%1'.")
+                           .arg(parser.value(port)));
+        command.options.port = name;
+    }
+    // Relative names are taken from the folder the program was started in, as a shell user means.
+    const auto absolute = [&parser](const QCommandLineOption &option, QString &path) {
+        if (parser.isSet(option) && parser.value(option).isEmpty())
+            return false;
+        if (parser.isSet(option))
+            path = QFileInfo(parser.value(option)).absoluteFilePath();
+        return true;
+    };
+    if (!absolute(profile, command.options.profile))
+        return bad(QStringLiteral("--profile needs a file name, not an empty one."));
+    if (!absolute(records, command.options.records))
+        return bad(QStringLiteral("--records needs a folder name, not an empty one."));
+    command.options.autoread = parser.isSet(autoread);
+    return command;
+}
+
+} // namespace chamber

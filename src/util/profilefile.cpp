@@ -1,0 +1,274 @@
+// Profile files: parsing with one message per fault, and the atomic write.
+#include "util/profilefile.h"
+
+#include "util/numbertext.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+#include <cmath>
+
+namespace chamber {
+
+namespace {
+
+const QString formatName = QStringLiteral("chamberctl-profile");
+constexpr int formatVersion = 1;
+constexpr int pointCount = 4;
+constexpr double mostCycles = 999; // the cycles field holds three characters
+// A profile is a few hundred bytes; refusing anything far larger keeps a wrong choice (a disk
+// image, say) from stalling the window while it is read.
+constexpr qint64 largestFileBytes = 1024 * 1024;
+
+QString quoted(const QString &key)
+{
+    return QLatin1Char('"') + key + QLatin1Char('"');
+}
+
+QString typeName(const QJsonValue &value)
+{
+    switch (value.type()) {
+    case QJsonValue::Bool:
+        return QStringLiteral("true or false");
+    case QJsonValue::Double:
+        return QStringLiteral("a number");
+    case QJsonValue::String:
+        return QStringLiteral("text");
+    case QJsonValue::Array:
+        return QStringLiteral("a list");
+    case QJsonValue::Object:
+        return QStringLiteral("an object");
+    default:
+        return QStringLiteral("null");
+    }
+}
+
+// The first key of object that is not in allowed, then the first of allowed that is missing.
+bool checkKeys(const QJsonObject &object, const QStringList &allowed, const QString &where,
+               QString &error)
+{
+    for (const QString &key : object.keys()) {
+        if (!allowed.contains(key)) {
+            error = where + QStringLiteral("unknown key ") + quoted(key);
+            return false;
+        }
+    }
+    for (const QString &key : allowed) {
+        if (!object.contains(key)) {
+            error = where + QStringLiteral("missing key ") + quoted(key);
+            return false;
+        }
+    }
+    return true;
+}
+
+// A JSON number (never text that looks like one), finite, 0 or more and, if whole, without a
+// fraction; rule names what else is required in the message.
+std::optional<double> number(const QJsonValue &value, const QString &where, const QString &key,
+                             bool whole, const QString &rule, QString &error)
+{
+    if (!value.isDouble()) {
+        error = where + quoted(key) + QStringLiteral(" must be a number, not ") + typeName(value);
+        return std::nullopt;
+    }
+    const double x = value.toDouble();
+    if (!std::isfinite(x) || x < 0 || (whole && std::floor(x) != x)) {
+        error = where + quoted(key) + QStringLiteral(" must be ") + rule;
+        return std::nullopt;
+    }
+    return x;
+}
+
+int lineAt(const QByteArray &text, int offset)
+{
+    return int(text.left(offset).count('\n')) + 1;
+}
+
+} // namespace
+
+std::optional<Profile> parseProfile(const QByteArray &text, QString &error)
+{
+    QByteArray json = text;
+    if (json.startsWith("\xEF\xBB\xBF")) // some editors open UTF-8 files with a byte order mark
+        json.remove(0, 3);
+    if (json.trimmed().isEmpty()) {
+        error = QStringLiteral("the file is empty");
+        return std::nullopt;
+    }
+    QJsonParseError syntax;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &syntax);
+    if (syntax.error != QJsonParseError::NoError) {
+        error = QStringLiteral("line %1: not valid JSON (%2)")
+                    .arg(lineAt(json, syntax.offset))
+                    .arg(syntax.errorString());
+        return std::nullopt;
+    }
+    if (!document.isObject()) {
+        error = QStringLiteral("the file does not hold a JSON object { … }");
+        return std::nullopt;
+    }
+    const QJsonObject top = document.object();
+
+    // Format and version come first: for another program's JSON they are the whole story.
+    if (top.value(QStringLiteral("format")).toString() != formatName) {
+        error =
+            QStringLiteral("not a chamberctl profile: \"format\" must be ") + quoted(formatName);
+        return std::nullopt;
+    }
+    const QJsonValue version = top.value(QStringLiteral("version"));
+    if (!version.isDouble()) {
+        error = version.isUndefined()
+                    ? QStringLiteral("missing key \"version\"")
+                    : QStringLiteral("\"version\" must be a number, not ") + typeName(version);
+        return std::nullopt;
+    }
+    if (version.toDouble() != formatVersion) {
+        error = QStringLiteral("version %1 is not supported; this program reads version %2")
+                    .arg(version.toDouble())
+                    .arg(formatVersion);
+        return std::nullopt;
+    }
+    const QStringList topKeys{QStringLiteral("format"), QStringLiteral("version"),
+                              QStringLiteral("points"), QStringLiteral("use_points"),
+                              QStringLiteral("cycles")};
+    if (!checkKeys(top, topKeys, QString(), error))
+        return std::nullopt;
+
+    Profile profile;
+    const QJsonValue points = top.value(QStringLiteral("points"));
+    if (!points.isArray() || points.toArray().size() != pointCount) {
+        error = QStringLiteral("\"points\" must be a list of 4 points, not ") +
+                (points.isArray() ? QStringLiteral("%1").arg(points.toArray().size())
+                                  : typeName(points));
+        return std::nullopt;
+    }
+    const QStringList pointKeys{QStringLiteral("setpoint_c"), QStringLiteral("dwell_s")};
+    for (int i = 0; i < pointCount; ++i) {
+        const QString where = QStringLiteral("point %1: ").arg(i + 1);
+        const QJsonValue point = points.toArray().at(i);
+        if (!point.isObject()) {
+            error = where +
+                    QStringLiteral("must be an object {\"setpoint_c\": …, \"dwell_s\": …}"
+                                   ", not ") +
+                    typeName(point);
+            return std::nullopt;
+        }
+        const QJsonObject object = point.toObject();
+        if (!checkKeys(object, pointKeys, where, error))
+            return std::nullopt;
+        const auto setpoint = number(object.value(pointKeys[0]), where, pointKeys[0], false,
+                                     QStringLiteral("0 or more (degrees C)"), error);
+        if (!setpoint)
+            return std::nullopt;
+        const auto dwell = number(object.value(pointKeys[1]), where, pointKeys[1], true,
+                                  QStringLiteral("a whole number of seconds, 0 or more"), error);
+        if (!dwell)
+            return std::nullopt;
+        profile.setpoints[i] = *setpoint;
+        profile.dwells[i] = *dwell;
+    }
+
+    const QJsonValue use = top.value(QStringLiteral("use_points"));
+    const QJsonArray useList = use.toArray();
+    bool allBooleans = use.isArray() && useList.size() == pointCount;
+    for (int i = 0; allBooleans && i < pointCount; ++i) {
+        allBooleans = useList.at(i).isBool();
+        profile.usePoints[i] = useList.at(i).toBool();
+    }
+    if (!allBooleans) {
+        error = QStringLiteral("\"use_points\" must be a list of 4 values true or false");
+        return std::nullopt;
+    }
+    if (!profile.usePoints[0] || !profile.usePoints[1]) {
+        error = QStringLiteral("\"use_points\": points 1 and 2 always run, so the first two must "
+                               "be true");
+        return std::nullopt;
+    }
+    if (profile.usePoints[3] && !profile.usePoints[2]) {
+        error = QStringLiteral("\"use_points\": point 4 runs only together with point 3");
+        return std::nullopt;
+    }
+
+    const auto cycles =
+        number(top.value(QStringLiteral("cycles")), QString(), QStringLiteral("cycles"), true,
+               QStringLiteral("a whole number from 0 to 999"), error);
+    if (!cycles)
+        return std::nullopt;
+    if (*cycles > mostCycles) {
+        error = QStringLiteral("\"cycles\" must be a whole number from 0 to 999");
+        return std::nullopt;
+    }
+    profile.cycles = *cycles;
+    return profile;
+}
+
+QByteArray profileText(const Profile &profile)
+{
+    // Written by hand rather than through QJsonDocument, which would sort the keys and drop the
+    // setpoints' ".0"; parseProfile() reads it back like any other file.
+    const auto flag = [](bool on) { return on ? QStringLiteral("true") : QStringLiteral("false"); };
+    QString text = QStringLiteral("{\n    \"format\": \"%1\",\n    \"version\": %2,\n"
+                                  "    \"points\": [\n")
+                       .arg(formatName)
+                       .arg(formatVersion);
+    for (int i = 0; i < pointCount; ++i) {
+        text += QStringLiteral("        {\"setpoint_c\": %1, \"dwell_s\": %2}%3\n")
+                    .arg(writenumber(profile.setpoints[i], 1), writenumber(profile.dwells[i], 0),
+                         i + 1 < pointCount ? QStringLiteral(",") : QString());
+    }
+    text +=
+        QStringLiteral("    ],\n    \"use_points\": [%1, %2, %3, %4],\n    \"cycles\": %5\n}\n")
+            .arg(flag(profile.usePoints[0]), flag(profile.usePoints[1]), flag(profile.usePoints[2]),
+                 flag(profile.usePoints[3]), writenumber(profile.cycles, 0));
+    return text.toUtf8();
+}
+
+std::optional<Profile> readProfile(const QString &path, QString &error)
+{
+    // A pipe or a device would block the window until something writes to it.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        error = QStringLiteral("it is not a file");
+        return std::nullopt;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("the file cannot be read: ") + file.errorString();
+        return std::nullopt;
+    }
+    if (file.size() > largestFileBytes) {
+        error = QStringLiteral("the file is far too large for a profile");
+        return std::nullopt;
+    }
+    const QByteArray text = file.read(largestFileBytes + 1);
+    if (file.error() != QFileDevice::NoError) {
+        error = QStringLiteral("the file cannot be read: ") + file.errorString();
+        return std::nullopt;
+    }
+    if (text.size() > largestFileBytes) { // a pipe or device that reported no size
+        error = QStringLiteral("the file is far too large for a profile");
+        return std::nullopt;
+    }
+    return parseProfile(text, error);
+}
+
+bool writeProfile(const QString &path, const Profile &profile, QString &error)
+{
+    QSaveFile file(path);
+    const QByteArray text = profileText(profile);
+    // Unbuffered, so a short write (disk full, file size limit) shows in write()'s count: with
+    // Qt 6.4's buffer, an error in the flush at commit() is lost and commit() then puts a
+    // truncated or empty file in place of the old one.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+        file.write(text) != text.size() || !file.commit()) {
+        error = QStringLiteral("the file cannot be written: ") + file.errorString();
+        return false; // QSaveFile drops its temporary file; the old one was never touched
+    }
+    return true;
+}
+
+} // namespace chamber
