@@ -75,7 +75,7 @@ private slots:
         QTest::newRow("listed port") << "COM1";
         QTest::newRow("port the scan did not find") << "COM99";
     }
-    // --port, --profile and --auto against chamber-sim offering COM1, started as main() does:
+    // --port, --profile, --records and --auto against chamber-sim offering COM1, started as main() does:
     // the profile is in the fields and readings come in. A port the scan did not find is
     // reported, the list stays on "Select", and "Auto" waits for the operator to open a port.
     void start()
@@ -94,7 +94,8 @@ private slots:
         chamber::main window(&link);
         window.Form_Load();
         window.show();
-        window.applyStartOptions({port, path, {}, true});
+        window.applyStartOptions({port, path, folder.filePath("runs"), true});
+        QCOMPARE(window.recordsFolder(), folder.filePath("runs"));
 
         auto *ports = control<QComboBox>(window, "portselect");
         auto *autoread = control<QCheckBox>(window, "autoread");

@@ -26,7 +26,8 @@ done
 
 # Computed by dpkg-shlibdeps from the binaries, so each library shows with its package's version.
 depends=$(dpkg-deb -f "$deb" Depends)
-for p in libc6 libqt6core6 libqt6widgets6 libqt6serialport6 libmodbus5 qt6-qpa-plugins; do
+for p in libc6 libqt6core6 libqt6widgets6 libqt6serialport6 libqcustomplot2.1-qt6 libmodbus5 \
+    qt6-qpa-plugins; do
     grep -qE "(^|, )$p( |,|$)" <<<"$depends" || fail "Depends lacks $p: $depends"
 done
 grep -qE 'libqt6core6[^,]* \(>= ' <<<"$depends" || fail "Depends has no computed versions: $depends"

@@ -113,9 +113,12 @@ void main::Timer1_Timer()
     // would repeat the outer one before it has stored its next step.
     if (intick)
         return;
-    if (!(autoread->isChecked() || cyclerun->isChecked()) || !portready)
+    if (!(autoread->isChecked() || cyclerun->isChecked()) || !portready) {
+        notePollingOff();
         return;
+    }
     intick = true;
+    notePoll();
     // pumps events: tick and replies may run here
     transmit(QStringLiteral("readtemp"), 0);
     if (cyclerun->isChecked() && cyclestep >= 0 && cyclestep <= 7)
@@ -139,6 +142,7 @@ void main::takestep(int step)
             approachstart(0, 1);
         } else {
             const int run = runsbegun;
+            runCompleted = true;
             // pumps events: tick and replies may run here
             cyclerun->setChecked(false); // its click handler stops the run as well
             if (runsbegun == run)

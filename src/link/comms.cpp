@@ -37,6 +37,7 @@ void main::comwrite(const QByteArray &datain, int timetowait)
         return;
     }
     rs232->SendData(datain);
+    noteSent(datain);
     if (timetowait > 0) {
         // pumps events: tick and replies may run here
         basicutilities::delay(timetowait);
@@ -78,6 +79,7 @@ void main::process(int Index, const QString &datain, int destinationx, int timeo
             errorcount->setText(writenumber(readnumber(errorcount->text()) + 1, 0));
             break;
         }
+        noteReply(*reply);
         // pumps events: tick and replies may run here
         QCoreApplication::processEvents();
     }

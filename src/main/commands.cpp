@@ -39,10 +39,14 @@ void main::cyclerun_Click()
     if (cyclerun->isChecked()) {
         cycles[1]->setText(QStringLiteral("0"));
         startcycle();
+        beginRunRecord();
     }
     // read again: startcycle may have let the box change
-    if (!cyclerun->isChecked())
+    if (!cyclerun->isChecked()) {
+        const RunEnding ending = runEnding(); // why, as it stands before the stop's pause
         stopcycle();
+        endRunRecord(ending);
+    }
 }
 
 void main::cycles_DblClick(int Index)

@@ -1,18 +1,22 @@
-// The right-click menu of the window background.
+// The right-click menu of the window background and the trend plot, and the commands it offers.
 #include "main/main.h"
 
+#include "trend/trendplot.h"
+#include "util/basicutilities.h"
+
 #include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
 #include <QMenu>
+#include <QStandardPaths>
+#include <QUrl>
 
 namespace chamber {
 
-void main::contextMenuEvent(QContextMenuEvent *event)
-{
-    QMenu menu(this);
-    fillContextMenu(menu);
-    if (!menu.isEmpty())
-        menu.exec(event->globalPos());
-}
+namespace {
+constexpr double pngScale = 2.0; // sharper than the screen, for reports
+} // namespace
 
 void main::fillContextMenu(QMenu &menu)
 {
@@ -29,6 +33,66 @@ void main::fillContextMenu(QMenu &menu)
     };
     entry(QStringLiteral("Open profile…"), QKeySequence::Open, &main::openProfile);
     entry(QStringLiteral("Save profile…"), QKeySequence::Save, &main::saveProfile);
+    menu.addSeparator();
+    menu.addAction(QStringLiteral("Save plot as PNG…"), this, [this] { savePlot(false); });
+    menu.addAction(QStringLiteral("Save plot as PDF…"), this, [this] { savePlot(true); });
+    menu.addSeparator();
+    menu.addAction(QStringLiteral("Open run records folder"), this, &main::openRecordsFolder);
+}
+
+void main::contextMenuEvent(QContextMenuEvent *event)
+{
+    showContextMenu(event->globalPos());
+}
+
+void main::showContextMenu(const QPoint &globalPos)
+{
+    QMenu menu(this);
+    fillContextMenu(menu);
+    basicutilities::PumpScope pumping;
+    // pumps events: tick and replies may run here
+    menu.exec(globalPos);
+}
+
+void main::savePlot(bool pdf)
+{
+    const QString suffix = pdf ? QStringLiteral("pdf") : QStringLiteral("png");
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString suggested = QDir(folder).filePath(
+        QStringLiteral("chamberctl-trend-%1.%2")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddTHH-mm-ss")),
+                 suffix));
+    QString path;
+    {
+        basicutilities::PumpScope pumping;
+        // pumps events: tick and replies may run here
+        path = QFileDialog::getSaveFileName(
+            this, pdf ? QStringLiteral("Save plot as PDF") : QStringLiteral("Save plot as PNG"),
+            suggested,
+            pdf ? QStringLiteral("PDF document (*.pdf)") : QStringLiteral("PNG image (*.png)"));
+    }
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QLatin1Char('.') + suffix;
+    const bool saved = pdf ? trend->savePdf(path) : trend->savePng(path, 0, 0, pngScale);
+    if (!saved) {
+        // pumps events: tick and replies may run here
+        basicutilities::alert(QStringLiteral("Plot not saved"),
+                              QStringLiteral("The plot could not be saved as %1.").arg(path), 0);
+    }
+}
+
+void main::openRecordsFolder()
+{
+    const QString folder = recordsFolderPath;
+    // made here, so that the folder opens even before the first run
+    if (QDir().mkpath(folder) && QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        return;
+    // pumps events: tick and replies may run here
+    basicutilities::alert(
+        QStringLiteral("Run records"),
+        QStringLiteral("The run records folder %1 could not be opened.").arg(folder), 0);
 }
 
 } // namespace chamber

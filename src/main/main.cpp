@@ -2,6 +2,7 @@
 #include "main/main.h"
 
 #include "dialogs/rs232_portscanning.h"
+#include "record/runrecord.h"
 #include "util/basicutilities.h"
 #include "util/design.h"
 
@@ -56,6 +57,7 @@ main::main(SerialLink *link, QWidget *parent)
     , rs232(link)
 {
     createcontrols();
+    createHistory();
 
     connect(Timer1, &QTimer::timeout, this, &main::Timer1_Timer);
     connect(rs232, &SerialLink::DataArrival, this, &main::rs232_DataArrival);
@@ -253,6 +255,9 @@ void main::portscan(std::array<QString, 101> &datalist)
 
 void main::closeEvent(QCloseEvent *event)
 {
+    // on disk before the program may end at once
+    endRunRecord(runEnding(QStringLiteral("window closed")));
+    runRecord->waitWritten();
     Form_QueryUnload();
     event->accept();
     Form_Unload();

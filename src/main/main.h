@@ -4,12 +4,15 @@
 #include "link/seriallink.h"
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QLine>
 #include <QWidget>
 
 #include <array>
 #include <functional>
+#include <limits>
 
 class QCheckBox;
 class QComboBox;
@@ -21,7 +24,10 @@ class QTimer;
 
 namespace chamber {
 
+class RunRecord;
+class TrendPlot;
 struct Profile;
+struct Reply;
 struct StartOptions;
 
 // A line shape of the static profile diagram: end points in twips, thickness in pixels.
@@ -62,11 +68,14 @@ public:
 
     // After Form_Load and show(): the profile, the port and "Auto" that the command line asks for.
     void applyStartOptions(const StartOptions &options);
-    // The right-click menu of the window background.
+    // The right-click menu of the window's background and of the trend plot.
     void fillContextMenu(QMenu &menu);
     // Loads a profile file into the profile fields as if the operator had typed it. On any fault
     // one alert names the file and what is wrong, and no field changes.
     bool loadProfile(const QString &path);
+    // Where run records go; by default the "runs" folder in the application's data folder.
+    void setRecordsFolder(const QString &folder);
+    QString recordsFolder() const { return recordsFolderPath; }
 
     // The profile diagram, drawn beneath the controls.
     std::array<LineShape, 8> Line1{};
@@ -77,6 +86,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
@@ -109,6 +119,30 @@ private:
 
     void normalise(QLineEdit *field, int decimals, bool limited);
     int numericfield_KeyPress(QLineEdit *field, int decimals, bool limited, int KeyAscii);
+
+    // The trend, the run record and the watch for a silent controller (src/main/history.cpp).
+    struct RunEnding
+    {
+        QString reason;
+        int run;
+    };
+    void createHistory();
+    void placeHistory();
+    void noteReply(const Reply &reply);
+    void noteSent(const QByteArray &frame);
+    void notePoll();
+    void notePollingOff();
+    void notePhase();
+    void noteCycle();
+    void beginRunRecord();
+    RunEnding runEnding(const QString &reason = {}) const;
+    void endRunRecord(const RunEnding &ending);
+    void recordRow(const QString &event, double temperature);
+    void silenceEnds();
+    // The right-click menu and its commands (src/main/contextmenu.cpp).
+    void showContextMenu(const QPoint &globalPos);
+    void savePlot(bool pdf);
+    void openRecordsFolder();
 
     SerialLink *rs232;
 
@@ -150,6 +184,18 @@ private:
     int runsbegun = 0;       // counts startcycle: a run begun inside a pause must stand
     bool losingPort = false; // the run is being stopped because its port was lost
     QString profileFolder;   // where the file selection dialog was last left
+
+    TrendPlot *trend = nullptr;
+    QLabel *noreply = nullptr;
+    RunRecord *runRecord = nullptr;
+    QString recordsFolderPath;
+    QElapsedTimer runClock;
+    // degrees C; NaN until the first setpoint has gone out
+    double lastSetpointSent = std::numeric_limits<double>::quiet_NaN();
+    int unansweredPolls = -1;  // polls since the last decoded reply; -1 while not polling
+    QDateTime lastHeard;       // the last decoded reply, or the moment polling began
+    bool silent = false;       // the controller is shown as not answering
+    bool runCompleted = false; // the step machine ended the run after its last cycle
 };
 
 } // namespace chamber

@@ -17,6 +17,8 @@ constexpr qint32 errPortNumber = 8002; // "Invalid port number", as the link rep
 
 void main::applyStartOptions(const StartOptions &options)
 {
+    if (!options.records.isEmpty())
+        setRecordsFolder(options.records);
     if (!options.profile.isEmpty()) {
         // pumps events: tick and replies may run here
         loadProfile(options.profile);

@@ -3,6 +3,7 @@
 #include "support/fakeseriallink.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
 #include <QTimer>
@@ -48,6 +49,13 @@ int main(int argc, char *argv[])
         window.findChild<QComboBox *>("portselect")->setCurrentIndex(1);
         link.answer = [&](const QByteArray &) { QTimer::singleShot(0, closewindow); };
         readtemp->click();
+    } else if (mode == "run") {
+        // a recorded run, the window closed inside the pause after a tick's poll
+        window.setRecordsFolder(QString::fromLocal8Bit(argv[2]));
+        window.findChild<QComboBox *>("portselect")->setCurrentIndex(1);
+        window.findChild<QCheckBox *>("cyclerun")->setChecked(true);
+        link.answer = [&](const QByteArray &) { QTimer::singleShot(0, closewindow); };
+        window.Timer1_Timer();
     } else if (mode == "alert") {
         // no port chosen: the click raises the modal alert, which stays open
         QTimer::singleShot(200, closewindow);
