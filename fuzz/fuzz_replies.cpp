@@ -43,7 +43,7 @@ struct Seen
     std::size_t count = 0;
 };
 
-bool crcgood(QByteArrayView frame)
+bool crcGood(QByteArrayView frame)
 {
     const quint16 crc = crc16(frame.first(frame.size() - 2));
     return quint8(frame[frame.size() - 2]) == (crc & 0xFF) &&
@@ -55,9 +55,9 @@ bool crcgood(QByteArrayView frame)
 void arrive(QByteArray &rxbuffer, QByteArrayView piece, Seen &seen)
 {
     rxbuffer.append(piece);
-    boundrxbuffer(rxbuffer);
-    check(rxbuffer.size() <= rxbufferlimit);
-    while (const std::optional<Reply> reply = cutreply(rxbuffer)) {
+    boundRxBuffer(rxbuffer);
+    check(rxbuffer.size() <= rxBufferLimit);
+    while (const std::optional<Reply> reply = cutReply(rxbuffer)) {
         check(reply->frameLength >= 5 && reply->frameLength <= reply->length &&
               reply->length <= rxbuffer.size());
         const QByteArrayView frame =
@@ -66,20 +66,20 @@ void arrive(QByteArray &rxbuffer, QByteArrayView piece, Seen &seen)
         const quint8 function = quint8(frame[1]);
         switch (reply->kind) {
         case Reply::Temperature:
-            check(function == 0x03 && frame.size() == 7 && crcgood(frame));
+            check(function == 0x03 && frame.size() == 7 && crcGood(frame));
             check(reply->value == qint16(quint16(quint8(frame[3]) << 8 | quint8(frame[4]))));
             break;
         case Reply::Echo:
-            check(function == 0x06 && frame.size() == 8 && crcgood(frame));
+            check(function == 0x06 && frame.size() == 8 && crcGood(frame));
             break;
         case Reply::Exception:
-            check((function == 0x83 || function == 0x86) && frame.size() == 5 && crcgood(frame));
+            check((function == 0x83 || function == 0x86) && frame.size() == 5 && crcGood(frame));
             break;
         case Reply::BadCrc:
             // a cut reported as corrupt must really fail its CRC
             check(((function == 0x03 && frame.size() == 7) ||
                    (function == 0x06 && frame.size() == 8)) &&
-                  !crcgood(frame));
+                  !crcGood(frame));
             break;
         }
         if (seen.count < seen.replies.size())
@@ -89,7 +89,7 @@ void arrive(QByteArray &rxbuffer, QByteArrayView piece, Seen &seen)
 }
 
 // Appends a good reply of the kind chosen by the input and returns what it must decode as.
-Decoded goodreply(Input &in, std::array<char, 64> &bytes, qsizetype &size)
+Decoded goodReply(Input &in, std::array<char, 64> &bytes, qsizetype &size)
 {
     const std::uint8_t kind = in.next() % 3;
     const char hi = char(in.next());
@@ -125,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // one buffer for every input: resize(0) keeps its room, so feeding never allocates
     static QByteArray rxbuffer = [] {
         QByteArray buffer;
-        buffer.reserve(2 * rxbufferlimit);
+        buffer.reserve(2 * rxBufferLimit);
         return buffer;
     }();
     static Seen seen;
@@ -139,7 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::array<Decoded, 4> expected{};
     const std::size_t replies = in.next() % (expected.size() + 1);
     for (std::size_t i = 0; i < replies; ++i)
-        expected[i] = goodreply(in, bytes, length);
+        expected[i] = goodReply(in, bytes, length);
     for (qsizetype at = 0; at < length;) {
         const qsizetype piece = qMin<qsizetype>(in.next() % 9 + 1, length - at);
         arrive(rxbuffer, QByteArrayView(bytes.data() + at, piece), seen);

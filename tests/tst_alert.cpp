@@ -29,7 +29,7 @@ void answer(
             alignment = alignment < 0 || alignment == align ? align : 0;
         }
         seen = {dialog->windowTitle(), dialog->message->toPlainText(), QString::number(alignment),
-                QString::number(basicutilities::pumpdepth())};
+                QString::number(basicutilities::pumpDepth())};
         extra(dialog);
         QTest::mouseClick(dialog->Command1[button], Qt::LeftButton);
     });
@@ -44,9 +44,9 @@ class tst_alert : public QObject
 private slots:
     void kinds_data();
     void kinds();
-    void nodialog();
-    void longtext();
-    void scanningnotice();
+    void noDialog();
+    void longText();
+    void scanningNotice();
 };
 
 void tst_alert::kinds_data()
@@ -85,7 +85,7 @@ void tst_alert::kinds()
     QCOMPARE(seen, QStringList({"Serial port error", text, QString::number(alignment), "1"}));
 }
 
-void tst_alert::nodialog()
+void tst_alert::noDialog()
 {
     {
         AlertCloser closer; // closes and records any alert that wrongly opens
@@ -113,10 +113,10 @@ void tst_alert::nodialog()
     QCOMPARE(closer.seen[0].text, QStringLiteral("Error Code:  8010\n\ngone"));
 }
 
-void tst_alert::longtext()
+void tst_alert::longText()
 {
     Z_alert fresh;
-    QCOMPARE(fresh.size(), QSize(twips(4815, designdpi(&fresh)), twips(3120, designdpi(&fresh))));
+    QCOMPARE(fresh.size(), QSize(twips(4815, designDpi(&fresh)), twips(3120, designDpi(&fresh))));
 
     const QString words = QStringLiteral("x").repeated(400) + QStringLiteral(" word").repeated(400);
     QStringList seen;
@@ -132,7 +132,7 @@ void tst_alert::longtext()
     QCOMPARE(seen.value(1), words);
 }
 
-void tst_alert::scanningnotice()
+void tst_alert::scanningNotice()
 {
     RS232_portscanning notice;
     QCOMPARE(notice.Command1->text(), QStringLiteral("Scanning for serial ports, please wait..."));
@@ -142,14 +142,14 @@ void tst_alert::scanningnotice()
     // the caption is wider than the button: it must be drawn on several lines, not cut off
     const QImage drawn = notice.grab().toImage();
     const QRect inside = notice.Command1->geometry().adjusted(5, 5, -5, -5);
-    int firstrow = -1, lastrow = -1;
+    int firstRow = -1, lastRow = -1;
     for (int y = inside.top(); y <= inside.bottom(); ++y) {
         const int face = drawn.pixelColor(inside.left(), y).lightness();
         for (int x = inside.left(); x <= inside.right(); ++x)
             if (face - drawn.pixelColor(x, y).lightness() > 100)
-                (firstrow < 0 ? firstrow : lastrow) = y;
+                (firstRow < 0 ? firstRow : lastRow) = y;
     }
-    QVERIFY(lastrow - firstrow > QFontMetrics(notice.Command1->font()).lineSpacing());
+    QVERIFY(lastRow - firstRow > QFontMetrics(notice.Command1->font()).lineSpacing());
 }
 
 QTEST_MAIN(tst_alert)

@@ -12,7 +12,7 @@
 
 namespace chamber {
 
-const QByteArray readtemp = QByteArray::fromHex("010300640001c5d5");
+const QByteArray readTemp = QByteArray::fromHex("010300640001c5d5");
 const QByteArray reply250 = QByteArray::fromHex("01030200fa3807"); // 25.0 degrees
 
 // What mbpoll said polling one holding register, 9600 8N1, slave 1; references count from 1,
@@ -23,12 +23,12 @@ QString mbpoll(const QString &port, int reference, const QStringList &value = {}
     QProcess p;
     p.start(QStandardPaths::findExecutable("mbpoll"),
             args + QStringList{QString::number(reference), port} + value);
-    p.waitForFinished(simstartms); // else killed as it goes
+    p.waitForFinished(simStartMs); // else killed as it goes
     return p.readAllStandardOutput() + p.readAllStandardError();
 }
 
 // The value mbpoll read for the reference; -1 on failure.
-int readregister(const QString &port, int reference)
+int readRegister(const QString &port, int reference)
 {
     static const QRegularExpression value(QStringLiteral("^\\[\\d+\\]:\\s+(\\d+)"),
                                           QRegularExpression::MultilineOption);
@@ -49,10 +49,10 @@ struct RawClient
         return ::write(fd, data, size_t(data.size())) == data.size();
     }
     // Whatever arrives until count bytes are in or the time is up.
-    QByteArray receive(qsizetype count, int timeoutms)
+    QByteArray receive(qsizetype count, int timeoutMs)
     {
         QByteArray got;
-        const QDeadlineTimer deadline(timeoutms);
+        const QDeadlineTimer deadline(timeoutMs);
         char chunk[256];
         pollfd p{fd, POLLIN, 0};
         while (got.size() < count && ::poll(&p, 1, int(deadline.remainingTime())) > 0)
@@ -90,89 +90,89 @@ private slots:
         QFETCH(int, code);
         QFETCH(QString, text);
         SimProcess sim(args);
-        QVERIFY(sim.process.waitForFinished(simstartms));
+        QVERIFY(sim.process.waitForFinished(simStartMs));
         QCOMPARE(sim.process.exitCode(), code);
         const QString said = sim.process.readAllStandardOutput() + sim.log();
         QVERIFY2(said.contains(text), qPrintable(said));
     }
 
-    void readwritewithmbpoll()
+    void readWriteWithMbpoll()
     {
         SimProcess sim({"--rate", "50", "--ambient", "20"});
-        QVERIFY(sim.waitready());
-        QCOMPARE(readregister(sim.port(), 101), 200);
+        QVERIFY(sim.waitReady());
+        QCOMPARE(readRegister(sim.port(), 101), 200);
         mbpoll(sim.port(), 301, {"805"});
-        QCOMPARE(readregister(sim.port(), 301), 805);
+        QCOMPARE(readRegister(sim.port(), 301), 805);
         // The temperature follows the setpoint at 50 degrees per second; only it is writable.
-        QTRY_COMPARE_WITH_TIMEOUT(readregister(sim.port(), 101), 805, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(readRegister(sim.port(), 101), 805, 10000);
         QVERIFY(mbpoll(sim.port(), 101, {"5"}).contains(QLatin1String("Illegal data address")));
         QCOMPARE(sim.stop(), QString());
         QVERIFY(!QFileInfo(sim.port()).isSymLink() && !QFileInfo::exists(sim.folder));
     }
 
-    void faultsseenbymbpoll()
+    void faultsSeenByMbpoll()
     {
-        SimProcess badcrc({"--bad-crc-every", "1"});
+        SimProcess badCrc({"--bad-crc-every", "1"});
         SimProcess limited({"--max-setpoint", "100"});
-        QVERIFY(badcrc.waitready() && limited.waitready());
-        const QString crc = mbpoll(badcrc.port(), 101);
+        QVERIFY(badCrc.waitReady() && limited.waitReady());
+        const QString crc = mbpoll(badCrc.port(), 101);
         QVERIFY2(crc.contains(QLatin1String("CRC")), qPrintable(crc));
         const QString high = mbpoll(limited.port(), 301, {"1500"});
         QVERIFY2(high.contains(QLatin1String("Illegal data value")), qPrintable(high));
-        QCOMPARE(readregister(limited.port(), 301), 230); // unchanged
+        QCOMPARE(readRegister(limited.port(), 301), 230); // unchanged
         mbpoll(limited.port(), 301, {"1000"});            // the maximum itself is allowed
-        QCOMPARE(readregister(limited.port(), 301), 1000);
-        QCOMPARE(badcrc.stop(), QString());
+        QCOMPARE(readRegister(limited.port(), 301), 1000);
+        QCOMPARE(badCrc.stop(), QString());
         QCOMPARE(limited.stop(), QString());
     }
 
-    void rawbytes()
+    void rawBytes()
     {
-        constexpr int splitms = 300;
-        SimProcess sim({"--ambient", "25", "--split-reply", QString::number(splitms), "--log"});
-        QVERIFY(sim.waitready());
+        constexpr int splitMs = 300;
+        SimProcess sim({"--ambient", "25", "--split-reply", QString::number(splitMs), "--log"});
+        QVERIFY(sim.waitReady());
         {
             RawClient client(sim.port());
-            QVERIFY(client.send(readtemp));
-            const QDeadlineTimer gap(splitms - 5); // from before the first piece is sent
+            QVERIFY(client.send(readTemp));
+            const QDeadlineTimer gap(splitMs - 5); // from before the first piece is sent
             const QByteArray first = client.receive(1, 5000);
             if (gap.remainingTime() > 50) // else both pieces may have come before this read
                 QCOMPARE(first, QByteArray::fromHex("010302"));
             QCOMPARE(first + client.receive(7 - first.size(), 5000), reply250);
             QVERIFY(gap.hasExpired());
-            QVERIFY(client.send(readtemp)); // then leaves, with its reply unread
-            QTRY_COMPARE_WITH_TIMEOUT(sim.loglines("tx ").size(), 2, 5000);
+            QVERIFY(client.send(readTemp)); // then leaves, with its reply unread
+            QTRY_COMPARE_WITH_TIMEOUT(sim.logLines("tx ").size(), 2, 5000);
         }
-        QTRY_COMPARE_WITH_TIMEOUT(sim.loglines("close").size(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.logLines("close").size(), 1, 5000);
         for (int i = 0; i < 10; ++i) { // a port scan opens and closes at once
             const RawClient scan(sim.port());
         }
         RawClient next(sim.port());
-        QVERIFY(next.send(readtemp));
+        QVERIFY(next.send(readTemp));
         QCOMPARE(next.receive(8, 2000), reply250); // 8: the old reply ahead of it would show
         // A bad CRC, then another slave's request: each is dropped with whatever follows it.
         for (const char *noise : {"0103006400010000", "020300640001c5e6"}) {
-            const qsizetype dropped = sim.loglines("garbage").size();
+            const qsizetype dropped = sim.logLines("garbage").size();
             QVERIFY(next.send(QByteArray::fromHex(noise)));
-            QTRY_VERIFY_WITH_TIMEOUT(sim.loglines("garbage").size() > dropped, 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(sim.logLines("garbage").size() > dropped, 5000);
         }
-        QVERIFY(next.send(readtemp));
+        QVERIFY(next.send(readTemp));
         QCOMPARE(next.receive(7, 5000), reply250);
         QCOMPARE(sim.stop(SIGINT), QString());
     }
 
-    void silencethenexit()
+    void silenceThenExit()
     {
         const QDeadlineTimer silent(1000), ended(2500); // before the simulator's own clock starts
         SimProcess sim({"--ambient", "25", "--silent-for", "1", "--exit-after", "2.5"});
-        QVERIFY(sim.waitready());
+        QVERIFY(sim.waitReady());
         RawClient client(sim.port());
-        QVERIFY(client.send(readtemp));
+        QVERIFY(client.send(readTemp));
         QCOMPARE(client.receive(1, 300), QByteArray());
         QVERIFY(client.send(QByteArray::fromHex("0106012c03e84941"))); // dropped, not applied
-        QTRY_COMPARE_WITH_TIMEOUT(readregister(sim.port(), 301), 250, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(readRegister(sim.port(), 301), 250, 5000);
         QVERIFY(silent.hasExpired());
-        QVERIFY(sim.process.waitForFinished(simstartms));
+        QVERIFY(sim.process.waitForFinished(simStartMs));
         QVERIFY(ended.hasExpired());
         QCOMPARE(sim.stop(), QString());
         QVERIFY(!QFileInfo(sim.port()).isSymLink() && !QFileInfo::exists(sim.folder));

@@ -88,7 +88,7 @@ private slots:
         QVERIFY2(writeProfile(path, profile, error), qPrintable(error));
         AlertCloser alerts;
         SimProcess sim({"--rate", "20", "--ambient", "21"});
-        QVERIFY(sim.waitready());
+        QVERIFY(sim.waitReady());
         qputenv("CHAMBERCTL_PORTS", QFile::encodeName(sim.folder));
         QtSerialLink link;
         chamber::main window(&link);

@@ -15,8 +15,8 @@ using namespace chamber;
 
 namespace {
 
-const QByteArray readtemp = QByteArray::fromHex("010300640001c5d5");
-const QByteArray settemp250 = QByteArray::fromHex("0106012c00fac9bc");
+const QByteArray readTemp = QByteArray::fromHex("010300640001c5d5");
+const QByteArray setTemp250 = QByteArray::fromHex("0106012c00fac9bc");
 // What a run locks or disables and a stop gives back.
 const QStringList lockable = {"setpoints(0)",  "setpoints(1)", "setpoints(2)", "setpoints(3)",
                               "dwells(0)",     "dwells(1)",    "dwells(2)",    "dwells(3)",
@@ -29,11 +29,11 @@ const QList<QColor> shaded = {Qt::white, Qt::red, Qt::blue, Qt::green, Qt::darkG
 const QString idle = "wwww wwww Hold w 0 0 0";
 
 // The values of the settemp frames among frames, as "750 250".
-QString settemps(const QList<QByteArray> &frames)
+QString setTempValues(const QList<QByteArray> &frames)
 {
     QStringList values;
     for (const QByteArray &frame : frames)
-        if (frame.size() == 8 && frame.startsWith(settemp250.left(4)))
+        if (frame.size() == 8 && frame.startsWith(setTemp250.left(4)))
             values << QString::number(quint8(frame[4]) << 8 | quint8(frame[5]));
     return values.join(' ');
 }
@@ -42,7 +42,7 @@ QString settemps(const QList<QByteArray> &frames)
 struct Tick
 {
     QString mode, counter, temperature, sp, dw;
-    QChar modeshade;
+    QChar modeShade;
     QList<QByteArray> frames;
 };
 
@@ -66,11 +66,11 @@ struct Rig
     {
         fake.present = {"COM3", "COM4"};
         fake.answer = [this](const QByteArray &frame) {
-            setpoint = frame == readtemp ? setpoint : settemps({frame}).toInt();
-            temperature += frame == readtemp ? qBound(-200, setpoint - temperature, 200) : 0;
+            setpoint = frame == readTemp ? setpoint : setTempValues({frame}).toInt();
+            temperature += frame == readTemp ? qBound(-200, setpoint - temperature, 200) : 0;
             const QByteArray reply =
                 QByteArray::fromHex("010302") + char(temperature >> 8) + char(temperature);
-            fake.feed(frame == readtemp ? reply + calccrc(reply) : frame); // writes are echoed
+            fake.feed(frame == readTemp ? reply + calccrc(reply) : frame); // writes are echoed
             after(frame);
         };
         control<QTimer>(window, "Timer1")->stop();
@@ -185,8 +185,8 @@ private slots:
         QCOMPARE(rig.state(), QString("%1 %1 Hold %2 0 1 14").arg(started, plain));
 
         const QList<Tick> log = rig.ticks(200, rig.stopped);
-        QCOMPARE(settemps(rig.fake.sent), run[3]);
-        QCOMPARE(rig.fake.sent.last(), settemp250);
+        QCOMPARE(setTempValues(rig.fake.sent), run[3]);
+        QCOMPARE(rig.fake.sent.last(), setTemp250);
         QCOMPARE(changes(log, &Tick::mode), run[4]);
         QCOMPARE(changes(log, &Tick::counter), cycles == "2" ? "1 2" : cycles); // "0": none ran
         QCOMPARE(rig.state(), idle);
@@ -194,10 +194,10 @@ private slots:
         int dwelling = -1, since = 0;
         for (int t = 0; t < log.size(); ++t) {
             const Tick &k = log[t];
-            QCOMPARE(k.frames.value(0), readtemp); // the poll comes first in every tick
+            QCOMPARE(k.frames.value(0), readTemp); // the poll comes first in every tick
             // Heat, Cool and Wait show in their colours, and so does the point being approached.
             const char colour = k.mode == "Heat" ? 'r' : k.mode == "Cool" ? 'b' : 'g';
-            QVERIFY(k.modeshade == colour || (k.mode == "Hold" && k.modeshade != 'g'));
+            QVERIFY(k.modeShade == colour || (k.mode == "Hold" && k.modeShade != 'g'));
             QVERIFY(k.sp.count('r') == (colour == 'r') && k.sp.count('b') == (colour == 'b'));
             QVERIFY(k.dw.count('g') <= 1 && (t + 1 == log.size() || k.sp.count('-') == 4 - used));
             const int now = int(k.dw.indexOf('g'));
@@ -211,7 +211,7 @@ private slots:
                 since = t;
                 QVERIFY(t > 0 && k.sp[now] == 'w' && k.mode == "Wait" &&
                         k.temperature == setpoints.section(' ', now, now));
-                QVERIFY(log[t - 1].mode == "Wait" || log[t - 1].sp[now] == log[t - 1].modeshade);
+                QVERIFY(log[t - 1].mode == "Wait" || log[t - 1].sp[now] == log[t - 1].modeShade);
             }
             dwelling = now;
         }
@@ -231,7 +231,7 @@ private slots:
         QCOMPARE(rig.text("countdown"), "39999");
         const qsizetype sent = rig.fake.sent.size();
         rig.click("cyclerun");
-        QCOMPARE(rig.fake.sent.mid(sent), QList<QByteArray>{settemp250});
+        QCOMPARE(rig.fake.sent.mid(sent), QList<QByteArray>{setTemp250});
         QCOMPARE(rig.state(), idle);
         rig.ticks(8, counting);
         QCOMPARE(rig.text("countdown"), "0");
@@ -248,7 +248,7 @@ private slots:
         // second stop changes nothing but resends 25.0.
         rig.f("dwells(0)")->setText("1");
         rig.click("cyclerun");
-        QCOMPARE(settemps(rig.ticks(200, rig.stopped).last().frames), "250 250");
+        QCOMPARE(setTempValues(rig.ticks(200, rig.stopped).last().frames), "250 250");
         QCOMPARE(rig.state(), idle);
         QCOMPARE(rig.alerts.titles(), QStringList());
     }
@@ -274,7 +274,7 @@ private slots:
         QCOMPARE(rig.text("cyclemode") + rig.text("cycles(1)") + rig.text("cycles(0)"), "Wait02");
         QCOMPARE(changes(rig.ticks(200, rig.stopped), &Tick::counter), "0 1 2");
         // One cycle before the reset and two after it.
-        QCOMPARE(settemps(rig.fake.sent), "400 300 450 400 300 450 400 300 450 250 250");
+        QCOMPARE(setTempValues(rig.fake.sent), "400 300 450 400 300 450 400 300 450 250 250");
         QTest::mouseDClick(rig.f("cycles(1)"), Qt::LeftButton);
         QCOMPARE(rig.text("cycles(1)"), "0");
 
@@ -286,7 +286,7 @@ private slots:
             rig.fake.sent.clear();
             rig.f("setpoint")->setText(text);
             rig.click("Command1(0)");
-            QCOMPARE(settemps(rig.fake.sent), sent);
+            QCOMPARE(setTempValues(rig.fake.sent), sent);
             QCOMPARE(rig.alerts.titles(), QStringList(sent.isEmpty(), "Setpoint error"));
         }
     }
@@ -299,44 +299,44 @@ private slots:
         Rig rig;
         rig.profile("40.0 30.0", "1 1", "2");
         rig.after = [&](const QByteArray &frame) { // one more tick inside each setpoint's pause
-            if (!settemps({frame}).isEmpty())
+            if (!setTempValues({frame}).isEmpty())
                 rig.window.Timer1_Timer();
         };
         rig.click("cyclerun");
         const QList<Tick> log = rig.ticks(200, rig.stopped);
-        QCOMPARE(settemps(rig.fake.sent), "400 300 400 300 250 250");
-        QCOMPARE(rig.fake.sent.count(readtemp), log.size()); // no nested poll or repeated step
+        QCOMPARE(setTempValues(rig.fake.sent), "400 300 400 300 250 250");
+        QCOMPARE(rig.fake.sent.count(readTemp), log.size()); // no nested poll or repeated step
 
-        QList<QByteArray> clickon; // frames in whose pause "Run" is clicked, in order
+        QList<QByteArray> clickOn; // frames in whose pause "Run" is clicked, in order
         rig.after = [&](const QByteArray &frame) {
-            if (clickon.removeOne(frame))
+            if (clickOn.removeOne(frame))
                 rig.click("cyclerun");
         };
         // The new run's first tick begins cycle 1 at point 0, with the profile locked.
         const auto restarted = [&] {
             rig.profile("40.0 30.0", "1 1", "1");
             const Tick k = rig.tick();
-            return clickon.isEmpty() && k.counter == "1" && k.mode == "Heat" &&
-                   settemps(k.frames) == "400" && rig.state().endsWith(" 1 14");
+            return clickOn.isEmpty() && k.counter == "1" && k.mode == "Heat" &&
+                   setTempValues(k.frames) == "400" && rig.state().endsWith(" 1 14");
         };
         rig.click("cyclerun"); // ticked again inside the pause of an operator's stop
-        clickon = {settemp250};
+        clickOn = {setTemp250};
         rig.click("cyclerun");
         QVERIFY(restarted());
         rig.click("cyclerun"); // cleared inside a step's setpoint, ticked again inside the stop's
         rig.click("cyclerun");
-        clickon = {framefor(u"settemp", 400), settemp250};
-        QCOMPARE(settemps(rig.tick().frames), "400 250");
+        clickOn = {frameFor(u"settemp", 400), setTemp250};
+        QCOMPARE(setTempValues(rig.tick().frames), "400 250");
         QVERIFY(restarted());
-        clickon = {settemp250}; // ticked again inside the stop that ends the last cycle
-        const QList<Tick> last = rig.ticks(60, [&] { return clickon.isEmpty(); });
-        QCOMPARE(settemps(last.last().frames), "250"); // and no second stop
+        clickOn = {setTemp250}; // ticked again inside the stop that ends the last cycle
+        const QList<Tick> last = rig.ticks(60, [&] { return clickOn.isEmpty(); });
+        QCOMPARE(setTempValues(last.last().frames), "250"); // and no second stop
         QVERIFY(restarted());
     }
 
     // "Auto" polls once a tick while a port is open and takes no step. A port that vanishes
     // during a run ends it, is reported once and leaves nothing to send.
-    void portloss()
+    void portLoss()
     {
         Rig rig;
         rig.profile("40.0 30.0", "5 5", "1");
@@ -345,7 +345,7 @@ private slots:
         rig.temperature = rig.setpoint = 231;
         QCOMPARE(rig.ticks(3).first().temperature, "23.1"); // the reply is decoded in its tick
         // Freshly loaded the step is 0, yet no step is taken.
-        QCOMPARE(rig.fake.sent, QList<QByteArray>(3, readtemp));
+        QCOMPARE(rig.fake.sent, QList<QByteArray>(3, readTemp));
 
         rig.click("cyclerun");
         rig.ticks(40, [&] { return rig.text("cyclemode") == "Wait"; });
@@ -363,10 +363,10 @@ private slots:
         // begun then and stopped tells the operator that the rest setpoint could not be sent.
         auto *ports = control<QComboBox>(rig.window, "portselect");
         ports->setCurrentIndex(1);
-        QVERIFY(rig.box("cyclerun")->isEnabled() && rig.fake.openport == "COM3");
+        QVERIFY(rig.box("cyclerun")->isEnabled() && rig.fake.openPort == "COM3");
         rig.fake.present.remove("COM4");
         ports->setCurrentIndex(2);
-        QVERIFY(rig.box("cyclerun")->isEnabled() && rig.fake.openport.isEmpty());
+        QVERIFY(rig.box("cyclerun")->isEnabled() && rig.fake.openPort.isEmpty());
         rig.click("cyclerun");
         rig.click("cyclerun");
         QTRY_COMPARE(rig.alerts.titles(),

@@ -13,7 +13,7 @@ class tst_delay : public QObject
 
 private slots:
     void pause();
-    void clockthatjumps();
+    void clockThatJumps();
     void numerickey_data();
     void numerickey();
 };
@@ -32,7 +32,7 @@ void tst_delay::pause()
     // window inside it can end the program
     QList<int> depths;
     QTimer repeating;
-    connect(&repeating, &QTimer::timeout, this, [&depths] { depths << pumpdepth(); });
+    connect(&repeating, &QTimer::timeout, this, [&depths] { depths << pumpDepth(); });
     repeating.start(5);
     QElapsedTimer watch;
     watch.start();
@@ -49,10 +49,10 @@ void tst_delay::pause()
         delay(outer);
         QVERIFY(watch.elapsed() >= std::max(inner, outer) * 10);
     }
-    QCOMPARE(pumpdepth(), 0);
+    QCOMPARE(pumpDepth(), 0);
 }
 
-void tst_delay::clockthatjumps()
+void tst_delay::clockThatJumps()
 {
     // 300 s on a clock that jumps forward or goes back in a handler once the pause waits: only
     // the jump can end the pause in time
@@ -69,7 +69,7 @@ void tst_delay::clockthatjumps()
 
 void tst_delay::numerickey_data()
 {
-    QTest::addColumn<int>("keyascii");
+    QTest::addColumn<int>("KeyAscii");
     QTest::addColumn<int>("expected");
     for (int key : {48, 57, 46, 13, 8, 127})
         QTest::addRow("%d passes", key) << key << key;
@@ -80,9 +80,9 @@ void tst_delay::numerickey_data()
 
 void tst_delay::numerickey()
 {
-    QFETCH(int, keyascii);
+    QFETCH(int, KeyAscii);
     QFETCH(int, expected);
-    QCOMPARE(chamber::basicutilities::numerickey(keyascii), expected);
+    QCOMPARE(chamber::basicutilities::numerickey(KeyAscii), expected);
 }
 
 QTEST_MAIN(tst_delay)

@@ -19,7 +19,7 @@ using namespace chamber;
 
 namespace {
 
-constexpr int settlems = 10000; // generous for a sanitizer build on a busy machine
+constexpr int settleMs = 10000; // generous for a sanitizer build on a busy machine
 
 // The real link, counting the frames the window hands it: once the port is gone, nothing more
 // may even be attempted.
@@ -36,15 +36,15 @@ struct CountingLink : QtSerialLink
 // A simulator, and the window talking to it through COM1 with its own 250 ms timer running.
 struct Rig
 {
-    explicit Rig(const QStringList &simargs)
-        : sim(simargs + QStringList{"--log"})
+    explicit Rig(const QStringList &simArgs)
+        : sim(simArgs + QStringList{"--log"})
     {}
     ~Rig() { qunsetenv("CHAMBERCTL_PORTS"); } // the window goes first, then its link
 
     // Loads and shows the window as the program's start does, then chooses COM1.
     bool start()
     {
-        if (!sim.waitready())
+        if (!sim.waitReady())
             return false;
         qputenv("CHAMBERCTL_PORTS", QFile::encodeName(sim.folder));
         window = std::make_unique<chamber::main>(&link);
@@ -59,13 +59,13 @@ struct Rig
     {
         ports()->setCurrentIndex(0);
         const QString stopped = sim.stop();
-        return stopped.isEmpty() ? sim.loglines("garbage").join('\n') : stopped;
+        return stopped.isEmpty() ? sim.logLines("garbage").join('\n') : stopped;
     }
 
     QComboBox *ports() { return control<QComboBox>(*window, "portselect"); }
     QLineEdit *field(const QString &name) { return control<QLineEdit>(*window, name); }
     QCheckBox *box(const QString &name) { return control<QCheckBox>(*window, name); }
-    void settemp(const QString &value)
+    void setTemp(const QString &value)
     {
         field("setpoint")->setText(value);
         QTest::mouseClick(control<QPushButton>(*window, "Command1(0)"), Qt::LeftButton);
@@ -82,7 +82,7 @@ class tst_endtoend : public QObject
 {
     Q_OBJECT
 private slots:
-    void autoreading()
+    void autoReading()
     {
         Rig rig({"--rate", "20", "--ambient", "20"});
         QVERIFY(rig.start());
@@ -90,11 +90,11 @@ private slots:
         QSignalSpy shown(temperature, &QLineEdit::textChanged);
         rig.box("autoread")->setChecked(true);
         QTRY_COMPARE_WITH_TIMEOUT(temperature->text(), QStringLiteral("20.0"), 1000);
-        rig.settemp("60.0");
-        QTRY_COMPARE_WITH_TIMEOUT(temperature->text(), QStringLiteral("60.0"), settlems);
+        rig.setTemp("60.0");
+        QTRY_COMPARE_WITH_TIMEOUT(temperature->text(), QStringLiteral("60.0"), settleMs);
 
         // Each text shown on the way was a reading the model gave ("read 100 = 253" is 25.3).
-        const QStringList reported = rig.sim.loglines("read 100 = ");
+        const QStringList reported = rig.sim.logLines("read 100 = ");
         QVERIFY(shown.size() >= 5);
         for (const QList<QVariant> &text : shown) {
             const QString tenths = QString::number(qRound(text[0].toDouble() * 10));
@@ -105,7 +105,7 @@ private slots:
         QCOMPARE(rig.finish(), QString());
     }
 
-    void wholerun()
+    void wholeRun()
     {
         Rig rig({"--rate", "100", "--ambient", "25"});
         QVERIFY(rig.start());
@@ -126,16 +126,16 @@ private slots:
         QCOMPARE(rig.finish(), QString());
         // The profile twice, then the rest setpoint twice: the last step clears the Run box,
         // whose handler ends the run, and then ends it once more itself.
-        QCOMPARE(rig.sim.loglines("setpoint "),
+        QCOMPARE(rig.sim.logLines("setpoint "),
                  QStringList({"setpoint 400", "setpoint 300", "setpoint 350", "setpoint 400",
                               "setpoint 300", "setpoint 350", "setpoint 250", "setpoint 250"}));
     }
 
     void faults_data()
     {
-        QTest::addColumn<QStringList>("simargs");
+        QTest::addColumn<QStringList>("simArgs");
         QTest::addColumn<QString>("setpoint");
-        QTest::addColumn<int>("badcrcevery");
+        QTest::addColumn<int>("badCrcEvery");
         QTest::addColumn<int>("refusals");
         QTest::newRow("bad CRC") << QStringList{"--bad-crc-every", "3"} << "" << 3 << 0;
         QTest::newRow("exception") << QStringList{"--max-setpoint", "50"} << "80.0" << 0 << 1;
@@ -145,30 +145,30 @@ private slots:
     // and decoding goes on after it.
     void faults()
     {
-        QFETCH(QStringList, simargs);
+        QFETCH(QStringList, simArgs);
         QFETCH(QString, setpoint);
-        QFETCH(int, badcrcevery);
+        QFETCH(int, badCrcEvery);
         QFETCH(int, refusals);
-        Rig rig(simargs + QStringList{"--rate", "2", "--ambient", "30"});
+        Rig rig(simArgs + QStringList{"--rate", "2", "--ambient", "30"});
         QVERIFY(rig.start());
         QSignalSpy readings(rig.box("autosamples"), &QCheckBox::toggled); // flips once a reading
         QLineEdit *errors = rig.field("errorcount");
         if (!setpoint.isEmpty())
-            rig.settemp(setpoint);
+            rig.setTemp(setpoint);
         rig.box("autoread")->setChecked(true);
-        QTRY_VERIFY_WITH_TIMEOUT(readings.size() >= 8, settlems);
+        QTRY_VERIFY_WITH_TIMEOUT(readings.size() >= 8, settleMs);
         rig.box("autoread")->setChecked(false);
-        const auto replies = [&] { return int(rig.sim.loglines("tx ").size()); };
+        const auto replies = [&] { return int(rig.sim.logLines("tx ").size()); };
         QTRY_VERIFY_WITH_TIMEOUT(replies() == rig.link.sends &&
                                      readings.size() + errors->text().toInt() == replies(),
-                                 settlems);
-        QCOMPARE(errors->text().toInt(), (badcrcevery ? replies() / badcrcevery : 0) + refusals);
-        QCOMPARE(rig.sim.loglines("refused").size(), refusals);
+                                 settleMs);
+        QCOMPARE(errors->text().toInt(), (badCrcEvery ? replies() / badCrcEvery : 0) + refusals);
+        QCOMPARE(rig.sim.logLines("refused").size(), refusals);
         QCOMPARE(rig.field("currenttemp")->text(), QStringLiteral("30.0"));
         QCOMPARE(rig.finish(), QString());
     }
 
-    void controllervanishes()
+    void controllerVanishes()
     {
         AlertCloser alerts;
         Rig rig({"--rate", "2", "--ambient", "23", "--exit-after", "3"});
@@ -178,10 +178,10 @@ private slots:
         run->click();
         QVERIFY2(run->isChecked() && rig.sim.process.state() == QProcess::Running,
                  "the run must begin before the simulator ends");
-        QTRY_COMPARE_WITH_TIMEOUT(rig.sim.loglines("setpoint 400").size(), 1, settlems);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.sim.logLines("setpoint 400").size(), 1, settleMs);
 
         // The simulator ends by itself, its pseudo-terminal with it.
-        QTRY_COMPARE_WITH_TIMEOUT(alerts.titles(), QStringList{"Com port error"}, settlems);
+        QTRY_COMPARE_WITH_TIMEOUT(alerts.titles(), QStringList{"Com port error"}, settleMs);
         QCOMPARE(rig.sim.stop(), QString());
         QVERIFY(!run->isChecked() && !run->isEnabled() && rig.ports()->isEnabled());
         QCOMPARE(rig.field("cyclemode")->text(), QStringLiteral("Hold"));
@@ -190,7 +190,7 @@ private slots:
         // The ticks go on but try no frame and raise no alert of their own.
         const int sends = rig.link.sends;
         QSignalSpy ticks(control<QTimer>(*rig.window, "Timer1"), &QTimer::timeout);
-        QTRY_VERIFY_WITH_TIMEOUT(ticks.size() >= 8, settlems);
+        QTRY_VERIFY_WITH_TIMEOUT(ticks.size() >= 8, settleMs);
         QCOMPARE(alerts.titles(), QStringList{"Com port error"});
         // Still the operator's: a command without a port is refused as ever.
         QTest::mouseClick(control<QPushButton>(*rig.window, "Command1(1)"), Qt::LeftButton);

@@ -16,7 +16,7 @@ using namespace chamber;
 
 namespace {
 
-const QStringList numericfields = {"setpoint",     "setpoints(0)", "setpoints(1)", "setpoints(2)",
+const QStringList numericFieldNames = {"setpoint",     "setpoints(0)", "setpoints(1)", "setpoints(2)",
                                    "setpoints(3)", "dwells(0)",    "dwells(1)",    "dwells(2)",
                                    "dwells(3)",    "cycles(0)",    "cycles(1)"};
 
@@ -28,11 +28,11 @@ class tst_fields : public QObject
 private slots:
     void init();
     void cleanup();
-    void keyfilter();
+    void keyFilter();
     void normalising_data();
     void normalising();
-    void hugenumbers();
-    void normalisedbeforetheclick();
+    void hugeNumbers();
+    void normalisedBeforeTheClick();
 
 private:
     FakeSerialLink *fake = nullptr;
@@ -58,9 +58,9 @@ void tst_fields::cleanup()
     delete fake;
 }
 
-void tst_fields::keyfilter()
+void tst_fields::keyFilter()
 {
-    for (const QString &name : numericfields) {
+    for (const QString &name : numericFieldNames) {
         QLineEdit *edit = field(name);
         edit->setReadOnly(false); // the counter is locked; its filter is the same
         edit->setFocus();
@@ -85,9 +85,9 @@ void tst_fields::keyfilter()
     point->setFocus();
     point->end(false);
     for (const QString &typed : QStringList{"@", QString::fromUtf8("\u20ac"), "{", "5"}) {
-        QKeyEvent altgr(QEvent::KeyPress, Qt::Key_unknown, Qt::ControlModifier | Qt::AltModifier,
+        QKeyEvent altGr(QEvent::KeyPress, Qt::Key_unknown, Qt::ControlModifier | Qt::AltModifier,
                         typed);
-        QApplication::sendEvent(point, &altgr);
+        QApplication::sendEvent(point, &altGr);
     }
     for (const QString &committed : QStringList{"abc", "1x"}) {
         QInputMethodEvent input;
@@ -180,7 +180,7 @@ void tst_fields::normalising()
     QCOMPARE(fake->calls, QStringList{});
 }
 
-void tst_fields::hugenumbers()
+void tst_fields::hugeNumbers()
 {
     // pasted text no key could produce, and numbers beyond a double, must not end the program
     QLineEdit *manual = field("setpoint");
@@ -200,7 +200,7 @@ void tst_fields::hugenumbers()
     QCOMPARE(dwell->text(), QStringLiteral("-13"));
 }
 
-void tst_fields::normalisedbeforetheclick()
+void tst_fields::normalisedBeforeTheClick()
 {
     auto *ports = control<QComboBox>(*window, "portselect");
     ports->setCurrentIndex(1);

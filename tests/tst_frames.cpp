@@ -17,7 +17,7 @@ private slots:
     void checksum();
     void frames_data();
     void frames();
-    void setpointrange();
+    void setpointRange();
 };
 
 void tst_frames::checksum_data()
@@ -86,11 +86,11 @@ void tst_frames::frames()
     QFETCH(double, dataout);
     QFETCH(QByteArray, frame);
 
-    QCOMPARE(framefor(mode, dataout).toHex(' '), frame.toHex(' '));
+    QCOMPARE(frameFor(mode, dataout).toHex(' '), frame.toHex(' '));
 }
 
 // The register is read back as signed: only what survives that round trip may be sent.
-void tst_frames::setpointrange()
+void tst_frames::setpointRange()
 {
     for (const double fits : {0.0, 32767.0, 32767.4, -32768.0, -32768.5, 250.0})
         QVERIFY2(setpointFits(fits), qPrintable(QString::number(fits)));

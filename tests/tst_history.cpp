@@ -69,14 +69,14 @@ struct Record
 // chamber-sim, and the window talking to it through COM1 and recording into a folder of its own.
 struct Rig
 {
-    explicit Rig(const QStringList &simargs)
-        : sim(simargs + QStringList{"--log"})
+    explicit Rig(const QStringList &simArgs)
+        : sim(simArgs + QStringList{"--log"})
     {}
     ~Rig() { qunsetenv("CHAMBERCTL_PORTS"); }
 
     bool start(const QStringList &points)
     {
-        if (!sim.waitready())
+        if (!sim.waitReady())
             return false;
         qputenv("CHAMBERCTL_PORTS", QFile::encodeName(sim.folder));
         window = std::make_unique<chamber::main>(&link);
@@ -235,7 +235,7 @@ void tst_history::trend()
 
 void tst_history::records_data()
 {
-    QTest::addColumn<QStringList>("simargs");
+    QTest::addColumn<QStringList>("simArgs");
     QTest::addColumn<QString>("ending");
     QTest::addColumn<QStringList>("sent");
     QTest::addColumn<QString>("phases");
@@ -250,14 +250,14 @@ void tst_history::records_data()
 // Everything the run did is in its record, and how it ended.
 void tst_history::records()
 {
-    QFETCH(QStringList, simargs);
+    QFETCH(QStringList, simArgs);
     QFETCH(QString, ending);
     QFETCH(QStringList, sent);
     QFETCH(QString, phases);
     AlertCloser alerts;
-    Rig rig(simargs + QStringList{"--ambient", "25"});
+    Rig rig(simArgs + QStringList{"--ambient", "25"});
     QVERIFY(rig.start({"30.0", "26.0"}));
-    QTRY_VERIFY_WITH_TIMEOUT(rig.sim.loglines("read 100").size() >= 4, settleMs);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.sim.logLines("read 100").size() >= 4, settleMs);
     if (ending == "completed")
         QTRY_VERIFY_WITH_TIMEOUT(!rig.run()->isChecked(), settleMs);
     else if (ending == "stopped by the operator")
@@ -280,7 +280,7 @@ void tst_history::records()
     QCOMPARE(record.header, "time,elapsed_s,temperature_C,setpoint_C,phase,cycle,errors,event");
 
     double elapsed = 0;
-    const QStringList read = rig.sim.loglines("read 100 = ");
+    const QStringList read = rig.sim.logLines("read 100 = ");
     for (const QStringList &row : record.rows) {
         QVERIFY2(row.size() == 8 && isoTime.match(row[0]).hasMatch(), qPrintable(row.join(',')));
         const QDateTime when = QDateTime::fromString(row[0], Qt::ISODateWithMs);
@@ -301,7 +301,7 @@ void tst_history::records()
 
 void tst_history::unwritable_data()
 {
-    QTest::addColumn<bool>("diskfills");
+    QTest::addColumn<bool>("diskFills");
     QTest::newRow("a folder that cannot be made") << false;
     QTest::newRow("a disk that fills up during the run") << true;
 }
@@ -309,7 +309,7 @@ void tst_history::unwritable_data()
 // One alert names the file and the reason, and the run goes on unrecorded.
 void tst_history::unwritable()
 {
-    QFETCH(bool, diskfills);
+    QFETCH(bool, diskFills);
     AlertCloser alerts;
     QTemporaryDir scratch;
     FakeRig rig(true);
@@ -317,13 +317,13 @@ void tst_history::unwritable()
     // with EFBIG as a full disk fails them with ENOSPC.
     QFile blocker(scratch.filePath("file"));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
-    const QString folder = diskfills ? scratch.filePath("runs") : blocker.fileName() + "/runs";
+    const QString folder = diskFills ? scratch.filePath("runs") : blocker.fileName() + "/runs";
     rlimit before{};
     getrlimit(RLIMIT_FSIZE, &before);
     rlimit small = before;
     small.rlim_cur = 2000;
     std::signal(SIGXFSZ, SIG_IGN);
-    if (diskfills)
+    if (diskFills)
         setrlimit(RLIMIT_FSIZE, &small);
     rig.window.setRecordsFolder(folder);
     rig.box("cyclerun")->setChecked(true);
@@ -334,14 +334,14 @@ void tst_history::unwritable()
     const QString text = alerts.seen[0].text;
     const QString file = QRegularExpression::escape(folder) + "/[-0-9T]{19}_COM3.csv";
     QVERIFY2(text.contains(QRegularExpression(file)), qPrintable(text));
-    QVERIFY2(text.contains(qt_error_string(diskfills ? EFBIG : ENOTDIR)), qPrintable(text));
+    QVERIFY2(text.contains(qt_error_string(diskFills ? EFBIG : ENOTDIR)), qPrintable(text));
 
     const qsizetype sent = rig.fake.sent.size();
     for (int i = 0; i < 8; ++i)
         rig.window.Timer1_Timer();
     QVERIFY(rig.box("cyclerun")->isChecked());
     QCOMPARE(rig.fake.sent.size(), sent + 8);
-    QCOMPARE(rig.fake.sent.count(framefor(u"settemp", 750)), 1);
+    QCOMPARE(rig.fake.sent.count(frameFor(u"settemp", 750)), 1);
     QCOMPARE(alerts.titles(), QStringList{"Run record error"});
 }
 
@@ -354,7 +354,7 @@ void tst_history::silence()
     QVERIFY(rig.start({"40.0"}));
     QObject::connect(control<QCheckBox>(*rig.window, "autosamples"), &QCheckBox::toggled,
                      [&] { lastReading = QTime::currentTime(); });
-    auto *label = control<QLabel>(*rig.window, "noreply");
+    auto *label = control<QLabel>(*rig.window, "noReply");
     QVERIFY(!label->isVisible());
 
     QTRY_VERIFY_WITH_TIMEOUT(label->isVisible(), settleMs);
@@ -385,7 +385,7 @@ void tst_history::silence()
 void tst_history::silenceCountsOnlyWhilePolling()
 {
     FakeRig rig(false);
-    auto *label = control<QLabel>(rig.window, "noreply");
+    auto *label = control<QLabel>(rig.window, "noReply");
     for (int round = 0; round < 2; ++round) {
         rig.box("autoread")->setChecked(true);
         const QTime began = QTime::currentTime();

@@ -20,9 +20,9 @@ using namespace chamber;
 
 namespace {
 
-const QByteArray readtempframe = QByteArray::fromHex("010300640001c5d5");
+const QByteArray readTempFrame = QByteArray::fromHex("010300640001c5d5");
 const QByteArray reply250 = QByteArray::fromHex("01030200fa3807");
-const char *noportmessage = "Please select an active serial port before attepmting to comunicate "
+const char *noPortMessage = "Please select an active serial port before attepmting to comunicate "
                             "with your peripheral device!";
 
 // A window whose scan found the given ports, with the tick stopped so a test decides what is sent.
@@ -54,16 +54,16 @@ class tst_link : public QObject
 {
     Q_OBJECT
 private slots:
-    void commandswithoutport();
-    void choosingports();
-    void failedopen();
-    void sendingpauses();
+    void commandsWithoutPort();
+    void choosingPorts();
+    void failedOpen();
+    void sendingPauses();
     void decoding();
-    void vanishedport();
-    void realpseudoterminal();
+    void vanishedPort();
+    void realPseudoTerminal();
 };
 
-void tst_link::commandswithoutport()
+void tst_link::commandsWithoutPort()
 {
     Bench bench({"COM1"});
     AlertCloser alerts;
@@ -72,18 +72,18 @@ void tst_link::commandswithoutport()
     QCOMPARE(alerts.seen.size(), 2);
     for (const AlertCloser::Seen &alert : alerts.seen) {
         QCOMPARE(alert.title, QStringLiteral("Serial port error"));
-        QCOMPARE(alert.text, QLatin1String(noportmessage));
+        QCOMPARE(alert.text, QLatin1String(noPortMessage));
     }
     QVERIFY(bench.fake.calls.isEmpty());
 }
 
-void tst_link::choosingports()
+void tst_link::choosingPorts()
 {
     Bench bench({"COM3", "COM12"});
     auto *run = bench.box("cyclerun");
     bench.ports()->setCurrentIndex(2);
     QCOMPARE(bench.fake.calls, (QStringList{"close", "open COM12 9600,n,8,1"}));
-    QCOMPARE(bench.fake.openport, QStringLiteral("COM12"));
+    QCOMPARE(bench.fake.openPort, QStringLiteral("COM12"));
     QVERIFY(run->isEnabled());
 
     // another port closes the first before opening
@@ -94,7 +94,7 @@ void tst_link::choosingports()
     bench.fake.calls.clear();
     bench.ports()->setCurrentIndex(0);
     QCOMPARE(bench.fake.calls, QStringList{"close"});
-    QVERIFY(bench.fake.openport.isEmpty());
+    QVERIFY(bench.fake.openPort.isEmpty());
     QVERIFY(!run->isEnabled());
 
     // Typed characters choose nothing, the list closed or open, and neither does the wheel; the
@@ -119,10 +119,10 @@ void tst_link::choosingports()
     QCOMPARE(ports->currentIndex(), 0);
     QTest::keyClick(ports->view(), Qt::Key_Down);
     QTest::keyClick(ports->view(), Qt::Key_Return);
-    QCOMPARE(bench.fake.openport, QStringLiteral("COM3"));
+    QCOMPARE(bench.fake.openPort, QStringLiteral("COM3"));
 }
 
-void tst_link::failedopen()
+void tst_link::failedOpen()
 {
     Bench bench({"COM3", "COM5"});
     bench.fake.present.remove("COM5"); // unplugged after the scan
@@ -133,7 +133,7 @@ void tst_link::failedopen()
     QVERIFY2(alerts.seen[0].text.startsWith("Error Code:  8002"), qPrintable(alerts.seen[0].text));
     QVERIFY(alerts.seen[0].text.endsWith("Invalid port number"));
     QCOMPARE(bench.ports()->currentIndex(), 0);
-    QVERIFY(bench.fake.openport.isEmpty());
+    QVERIFY(bench.fake.openPort.isEmpty());
     QCOMPARE(bench.fake.calls.last(), QStringLiteral("close"));
     QVERIFY(!bench.box("cyclerun")->isEnabled());
 
@@ -142,21 +142,21 @@ void tst_link::failedopen()
     QCOMPARE(alerts.titles().last(), QStringLiteral("Serial port error"));
 }
 
-void tst_link::sendingpauses()
+void tst_link::sendingPauses()
 {
     Bench bench({"COM1"});
     bench.ports()->setCurrentIndex(1);
     bench.fake.calls.clear();
 
     // one frame per command, and the click returns only after the pause, with events running in it
-    bool randuringpause = false;
-    QTimer::singleShot(0, [&] { randuringpause = true; });
+    bool ranDuringPause = false;
+    QTimer::singleShot(0, [&] { ranDuringPause = true; });
     QElapsedTimer clock;
     clock.start();
     QTest::mouseClick(bench.button(1), Qt::LeftButton);
     QVERIFY(clock.elapsed() >= 50);
-    QVERIFY(randuringpause);
-    QCOMPARE(bench.fake.sent, QList<QByteArray>{readtempframe});
+    QVERIFY(ranDuringPause);
+    QCOMPARE(bench.fake.sent, QList<QByteArray>{readTempFrame});
 
     bench.fake.sent.clear();
     bench.field("setpoint")->setText("80.5");
@@ -168,7 +168,7 @@ void tst_link::sendingpauses()
     bench.box("autoread")->setChecked(true);
     for (int i = 0; i < 4; ++i)
         bench.window.Timer1_Timer();
-    QCOMPARE(bench.fake.sent, QList<QByteArray>(4, readtempframe));
+    QCOMPARE(bench.fake.sent, QList<QByteArray>(4, readTempFrame));
     bench.box("autoread")->setChecked(false);
     bench.window.Timer1_Timer();
     QCOMPARE(bench.fake.sent.size(), 4);
@@ -211,7 +211,7 @@ void tst_link::decoding()
     QCOMPARE(temperature->text(), QStringLiteral("-10.0"));
 }
 
-void tst_link::vanishedport()
+void tst_link::vanishedPort()
 {
     Bench bench({"COM1"});
     bench.ports()->setCurrentIndex(1);
@@ -222,7 +222,7 @@ void tst_link::vanishedport()
     QVERIFY(alerts.seen[0].text.endsWith("device removed"));
     QCOMPARE(bench.ports()->currentIndex(), 0);
     QVERIFY(!bench.box("cyclerun")->isEnabled());
-    QVERIFY(bench.fake.openport.isEmpty());
+    QVERIFY(bench.fake.openPort.isEmpty());
 
     // polling stops quietly instead of raising an alert on every tick
     bench.fake.calls.clear();
@@ -233,11 +233,11 @@ void tst_link::vanishedport()
 
     // and the port can be chosen again
     bench.ports()->setCurrentIndex(1);
-    QCOMPARE(bench.fake.openport, QStringLiteral("COM1"));
+    QCOMPARE(bench.fake.openPort, QStringLiteral("COM1"));
     QVERIFY(bench.box("cyclerun")->isEnabled());
 }
 
-void tst_link::realpseudoterminal()
+void tst_link::realPseudoTerminal()
 {
 #ifdef _WIN32
     QSKIP("pseudo-terminals are POSIX only");
@@ -245,22 +245,22 @@ void tst_link::realpseudoterminal()
     // COM1 is the ports folder's link to the peer, as the simulator publishes it; one more peer
     // sits in the device folder as ttyS0 and so takes COM2.
     Pty line(1), other;
-    QTemporaryDir devroot;
-    QVERIFY(line.isvalid() && other.isvalid() && other.publish(devroot.filePath("ttyS0")));
-    qputenv("CHAMBERCTL_PORTS", line.portsdir().toLocal8Bit());
-    QtSerialLink link(nullptr, devroot.path());
+    QTemporaryDir devRoot;
+    QVERIFY(line.isValid() && other.isValid() && other.publish(devRoot.filePath("ttyS0")));
+    qputenv("CHAMBERCTL_PORTS", line.portsDir().toLocal8Bit());
+    QtSerialLink link(nullptr, devRoot.path());
     chamber::main window(&link);
     window.Form_Load();
     control<QTimer>(window, "Timer1")->stop();
     auto *ports = control<QComboBox>(window, "portselect");
-    auto *readtemp = control<QPushButton>(window, "Command1(1)");
+    auto *readTemp = control<QPushButton>(window, "Command1(1)");
     QCOMPARE(ports->count(), 3);
     QCOMPARE(ports->itemText(1) + ports->itemText(2), QStringLiteral("COM1COM2"));
     ports->setCurrentIndex(1);
 
     // the peer answers the poll, in two pieces
-    QTest::mouseClick(readtemp, Qt::LeftButton);
-    QCOMPARE(line.readcount(8, 2000), readtempframe);
+    QTest::mouseClick(readTemp, Qt::LeftButton);
+    QCOMPARE(line.readCount(8, 2000), readTempFrame);
     QVERIFY(line.write(QByteArray::fromHex("0103")));
     QVERIFY(line.write(QByteArray::fromHex("020131") + QByteArray::fromHex("7800")));
     QTRY_COMPARE(control<QLineEdit>(window, "currenttemp")->text(), QStringLiteral("30.5"));
@@ -268,24 +268,24 @@ void tst_link::realpseudoterminal()
     // The peer ends and takes its link with it. COM1 chosen again must fail, not open the device
     // that would have its number now.
     AlertCloser alerts;
-    line.closemaster();
+    line.closeMaster();
     QTRY_COMPARE(alerts.titles(), QStringList{"Com port error"});
-    QVERIFY(QFile::remove(line.portsdir() + "/COM1"));
+    QVERIFY(QFile::remove(line.portsDir() + "/COM1"));
     ports->setCurrentIndex(1);
     QCOMPARE(alerts.titles(), QStringList({"Com port error", "Com port error"}));
     QVERIFY2(alerts.seen[1].text.startsWith("Error Code:  8002"), qPrintable(alerts.seen[1].text));
     QCOMPARE(ports->currentIndex(), 0);
-    QTest::mouseClick(readtemp, Qt::LeftButton);
+    QTest::mouseClick(readTemp, Qt::LeftButton);
     QCOMPARE(alerts.titles().last(), QStringLiteral("Serial port error"));
-    QCOMPARE(other.readavailable(100), QByteArray());
+    QCOMPARE(other.readAvailable(100), QByteArray());
 
     // a peer published again under the name, as a replugged adapter, opens without a restart
     Pty replugged;
-    QVERIFY(replugged.publish(line.portsdir() + "/COM1"));
+    QVERIFY(replugged.publish(line.portsDir() + "/COM1"));
     ports->setCurrentIndex(1);
     QVERIFY(control<QCheckBox>(window, "cyclerun")->isEnabled());
-    QTest::mouseClick(readtemp, Qt::LeftButton);
-    QCOMPARE(replugged.readcount(8, 2000), readtempframe);
+    QTest::mouseClick(readTemp, Qt::LeftButton);
+    QCOMPARE(replugged.readCount(8, 2000), readTempFrame);
     QCOMPARE(alerts.seen.size(), 3);
     qunsetenv("CHAMBERCTL_PORTS");
 #endif

@@ -3,7 +3,7 @@
 
 #include <QTest>
 
-using chamber::parsesettings;
+using chamber::parseSettings;
 using chamber::PortSettings;
 using namespace Qt::StringLiterals;
 
@@ -36,13 +36,13 @@ void tst_portsettings::parse_data()
 void tst_portsettings::parse()
 {
     QFETCH(QString, text);
-    const std::optional<PortSettings> read = parsesettings(text);
+    const std::optional<PortSettings> read = parseSettings(text);
     const char *stops[] = {"1", "1.5", "2"};
     QTEST(read ? QStringLiteral("%1,%2,%3,%4")
                      .arg(read->baud)
                      .arg(QChar(u"neoms"[read->parity]))
-                     .arg(read->databits)
-                     .arg(QLatin1String(stops[read->stopbits]))
+                     .arg(read->dataBits)
+                     .arg(QLatin1String(stops[read->stopBits]))
                : QString(),
           "parsed");
 }

@@ -34,7 +34,7 @@ public:
                 return; // looked at again on the next poll
             ++shown;
             pattern = dialog->pattern();
-            dialog->setpath(folder);
+            dialog->setPath(folder);
             dialog->filename->setPlainText(name);
             QTest::mouseClick(name.isEmpty() ? dialog->cancelbutton : dialog->okbutton,
                               Qt::LeftButton);

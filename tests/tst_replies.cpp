@@ -35,9 +35,9 @@ Fed feed(const QByteArrayList &pieces, QByteArray buffer = {})
     Fed fed;
     for (const QByteArray &piece : pieces) {
         buffer.append(piece);
-        boundrxbuffer(buffer);
+        boundRxBuffer(buffer);
         fed.largest = qMax(fed.largest, buffer.size());
-        while (const std::optional<Reply> reply = cutreply(buffer)) {
+        while (const std::optional<Reply> reply = cutReply(buffer)) {
             if (reply->length < 1 || reply->length > buffer.size()) {
                 fed.fault = QStringLiteral("length %1 of a buffer of %2")
                                 .arg(reply->length)
@@ -135,10 +135,10 @@ void tst_replies::decoding()
 
     const QByteArray all = pieces.join();
     for (qsizetype split = 1; split < all.size(); ++split) {
-        const Fed twopieces = feed({all.left(split), all.mid(split)});
-        QVERIFY2(twopieces.fault.isEmpty(), qPrintable(twopieces.fault));
-        QCOMPARE(twopieces.replies, replies);
-        QCOMPARE(twopieces.rest.toHex(' '), rest.toHex(' '));
+        const Fed twoPieces = feed({all.left(split), all.mid(split)});
+        QVERIFY2(twoPieces.fault.isEmpty(), qPrintable(twoPieces.fault));
+        QCOMPARE(twoPieces.replies, replies);
+        QCOMPARE(twoPieces.rest.toHex(' '), rest.toHex(' '));
     }
 
     QByteArrayList bytes;
@@ -155,8 +155,8 @@ void tst_replies::bounding()
     QByteArray over;
     for (int i = 0; i < 300; ++i)
         over.append(char(i));
-    const QByteArray newest = over.right(rxbufferlimit);
-    boundrxbuffer(over);
+    const QByteArray newest = over.right(rxBufferLimit);
+    boundRxBuffer(over);
     QCOMPARE(over.toHex(' '), newest.toHex(' '));
 }
 
@@ -188,15 +188,15 @@ void tst_replies::babble()
 
     const Fed fed = feed(pieces);
     QVERIFY2(fed.fault.isEmpty(), qPrintable(fed.fault));
-    QVERIFY2(fed.largest <= rxbufferlimit, qPrintable(QString::number(fed.largest)));
+    QVERIFY2(fed.largest <= rxBufferLimit, qPrintable(QString::number(fed.largest)));
     QVERIFY(!fed.replies.isEmpty());
     QVERIFY2(fed.replies.last().startsWith("temperature 250,"), qPrintable(fed.replies.last()));
     QCOMPARE(fed.rest, QByteArray());
 
     // the whole babble in one piece is bounded as well
-    const Fed onepiece = feed({babble});
-    QVERIFY(onepiece.largest <= rxbufferlimit);
-    const Fed after = feed({reply250 + reply250}, onepiece.rest);
+    const Fed onePiece = feed({babble});
+    QVERIFY(onePiece.largest <= rxBufferLimit);
+    const Fed after = feed({reply250 + reply250}, onePiece.rest);
     QVERIFY(!after.replies.isEmpty());
     QVERIFY2(after.replies.last().startsWith("temperature 250,"), qPrintable(after.replies.last()));
     QCOMPARE(after.rest, QByteArray());

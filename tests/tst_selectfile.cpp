@@ -51,8 +51,8 @@ private slots:
 private:
     QTemporaryDir tmp;
     QScopedPointer<Z_selectfile> dialog;
-    const QStringList allfiles{"alpha.txt", "beta.txt", "data.csv", "Gamma.TXT"};
-    const QStringList txtfiles{"alpha.txt", "beta.txt", "Gamma.TXT"};
+    const QStringList allFiles{"alpha.txt", "beta.txt", "data.csv", "Gamma.TXT"};
+    const QStringList txtFiles{"alpha.txt", "beta.txt", "Gamma.TXT"};
 };
 
 void tst_selectfile::initTestCase()
@@ -70,7 +70,7 @@ void tst_selectfile::initTestCase()
 void tst_selectfile::init()
 {
     dialog.reset(new Z_selectfile);
-    QVERIFY(dialog->setpath(tmp.path()));
+    QVERIFY(dialog->setPath(tmp.path()));
     dialog->show();
     QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
 }
@@ -78,14 +78,14 @@ void tst_selectfile::init()
 void tst_selectfile::pattern()
 {
     // hidden files stay out; names sort without regard to case
-    QCOMPARE(texts(dialog->filelist), allfiles);
-    dialog->setpattern("*.csv");
+    QCOMPARE(texts(dialog->filelist), allFiles);
+    dialog->setPattern("*.csv");
     QCOMPARE(texts(dialog->filelist), QStringList({"data.csv"}));
 
     dialog->filemask->setFocus();
     dialog->filemask->selectAll();
     const QList<std::pair<char, QStringList>> steps{
-        {'*', allfiles}, {'.', {}}, {'t', {}}, {'x', {}}, {'t', txtfiles}};
+        {'*', allFiles}, {'.', {}}, {'t', {}}, {'x', {}}, {'t', txtFiles}};
     for (const auto &[key, expected] : steps) {
         QTest::keyClick(dialog->filemask, key);
         QCOMPARE(texts(dialog->filelist), expected);
@@ -93,14 +93,14 @@ void tst_selectfile::pattern()
 
     // a caller sets another pattern while the dialog is hidden; reopening shows it
     dialog->hide();
-    dialog->setpattern("*.csv");
+    dialog->setPattern("*.csv");
     dialog->show();
     QCOMPARE(dialog->filemask->text(), QStringLiteral("*.csv"));
 }
 
 void tst_selectfile::choosing()
 {
-    dialog->setpattern("*.txt");
+    dialog->setPattern("*.txt");
     mouse(dialog->filelist, "beta.txt", true);
     QCOMPARE(dialog->filename->toPlainText(), QStringLiteral("beta.txt"));
     QCOMPARE(dialog->filecount->text(), QStringLiteral("1"));
@@ -138,7 +138,7 @@ void tst_selectfile::folders()
     // a folder that cannot be read leaves everything where it was
     mouse(dialog->filelist, "inner.txt", true);
     const QStringList dirs = texts(dialog->dirlist);
-    QVERIFY(!dialog->setpath(QDir(tmp.path()).filePath("missing")));
+    QVERIFY(!dialog->setPath(QDir(tmp.path()).filePath("missing")));
     QCOMPARE(dialog->path(), QDir(tmp.path()).absoluteFilePath("sub"));
     QCOMPARE(texts(dialog->dirlist), dirs);
     QCOMPARE(texts(dialog->filelist), QStringList({"inner.log", "inner.txt"}));

@@ -17,10 +17,10 @@ namespace {
 const QString line = QStringLiteral("9600,n,8,1");
 
 // Points the COM names at the pty's folder and opens its port on the link.
-bool openon(const Pty &pty, QtSerialLink &link, const QString &settings = line)
+bool openOn(const Pty &pty, QtSerialLink &link, const QString &settings = line)
 {
-    qputenv("CHAMBERCTL_PORTS", pty.portsdir().toUtf8());
-    return pty.isvalid() && link.OpenPort(pty.name(), settings);
+    qputenv("CHAMBERCTL_PORTS", pty.portsDir().toUtf8());
+    return pty.isValid() && link.OpenPort(pty.name(), settings);
 }
 
 } // namespace
@@ -29,18 +29,18 @@ class tst_seriallink : public QObject
 {
     Q_OBJECT
 private slots:
-    void bytesthenpeerlost();
-    void openfailures_data();
-    void openfailures();
-    void devicesforcomnames_data();
-    void devicesforcomnames();
+    void bytesThenPeerLost();
+    void openFailures_data();
+    void openFailures();
+    void devicesForComNames_data();
+    void devicesForComNames();
 };
 
-void tst_seriallink::bytesthenpeerlost()
+void tst_seriallink::bytesThenPeerLost()
 {
     Pty pty;
     QtSerialLink link;
-    QVERIFY2(openon(pty, link, QStringLiteral("19200,o,8,2")),
+    QVERIFY2(openOn(pty, link, QStringLiteral("19200,o,8,2")),
              qPrintable(link.lasterror().description));
     // A pty clears PARENB and keeps 8 data bits whatever it is told; speed, PARODD and stop bits
     // show that the settings reached the device.
@@ -50,11 +50,11 @@ void tst_seriallink::bytesthenpeerlost()
     QCOMPARE(tio.c_cflag & (PARODD | CMSPAR | CSTOPB), tcflag_t(PARODD | CSTOPB));
 
     // every value, CR, LF, XON, XOFF and ^C among them, passes untranslated both ways: raw
-    QByteArray everybyte;
+    QByteArray everyByte;
     for (int value = 0; value < 256; ++value)
-        everybyte += char(value);
-    link.SendData(everybyte);
-    QCOMPARE(pty.readcount(256, 5000), everybyte);
+        everyByte += char(value);
+    link.SendData(everyByte);
+    QCOMPARE(pty.readCount(256, 5000), everyByte);
 
     // The window's handler pumps events while it decodes. Bytes that come in meanwhile must
     // still be announced, not left waiting for the next piece of the line; none is handed
@@ -66,38 +66,38 @@ void tst_seriallink::bytesthenpeerlost()
         if (++calls == 1 && pty.write("second"))
             QTest::qWait(100);
     });
-    QVERIFY(pty.write(everybyte));
-    QTRY_COMPARE(received, everybyte + "second");
+    QVERIFY(pty.write(everyByte));
+    QTRY_COMPARE(received, everyByte + "second");
     QCOMPARE(link.ReadData(), QByteArray());
 
     // the peer vanishes: one PortLost that says why
     QSignalSpy lost(&link, &SerialLink::PortLost);
     QSignalSpy arrivals(&link, &SerialLink::DataArrival);
-    pty.closemaster();
+    pty.closeMaster();
     QTRY_COMPARE(lost.count(), 1);
     QVERIFY(link.lasterror().number == 8010 || link.lasterror().number == 8020);
     QVERIFY(!link.lasterror().description.isEmpty());
 
     // A dead pty left open raises errors on every turn of the event loop: the link must have
     // closed it, and nothing of that may go on, no further signal and the loop idle.
-    const std::clock_t cpubefore = std::clock();
+    const std::clock_t cpuBefore = std::clock();
     QTest::qWait(300);
-    QCOMPARE_LT(double(std::clock() - cpubefore) / CLOCKS_PER_SEC, 0.06);
+    QCOMPARE_LT(double(std::clock() - cpuBefore) / CLOCKS_PER_SEC, 0.06);
     QCOMPARE(lost.count(), 1);
     QCOMPARE(arrivals.count(), 0);
 
     // A new peer behind the same name, as a replugged adapter, opens and is reported lost on
     // its own, also when a frame goes to the dead line.
     Pty second;
-    const QString entry = pty.portsdir() + "/" + pty.name();
+    const QString entry = pty.portsDir() + "/" + pty.name();
     QVERIFY(QFile::remove(entry) && second.publish(entry));
     QVERIFY2(link.OpenPort(pty.name(), line), qPrintable(link.lasterror().description));
-    second.closemaster();
+    second.closeMaster();
     link.SendData(QByteArray::fromHex("010300640001c5d5"));
     QTRY_COMPARE(lost.count(), 2);
 }
 
-void tst_seriallink::openfailures_data()
+void tst_seriallink::openFailures_data()
 {
     QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("settings");
@@ -112,7 +112,7 @@ void tst_seriallink::openfailures_data()
         << "COM5" << QStringLiteral("9600,x,8,1") << 380 << "Invalid property value: '9600,x,8,1'";
 }
 
-void tst_seriallink::openfailures()
+void tst_seriallink::openFailures()
 {
     QFETCH(QString, port);
     QFETCH(QString, settings);
@@ -120,9 +120,9 @@ void tst_seriallink::openfailures()
     QFETCH(QString, description);
     Pty pty;
     QtSerialLink link, other;
-    QVERIFY(QFile::link(QStringLiteral("/nonexistent/ttyUSB7"), pty.portsdir() + "/COM7"));
-    QVERIFY(QFile(pty.portsdir() + "/COM8").open(QIODevice::WriteOnly));
-    QVERIFY2(openon(pty, link), qPrintable(link.lasterror().description));
+    QVERIFY(QFile::link(QStringLiteral("/nonexistent/ttyUSB7"), pty.portsDir() + "/COM7"));
+    QVERIFY(QFile(pty.portsDir() + "/COM8").open(QIODevice::WriteOnly));
+    QVERIFY2(openOn(pty, link), qPrintable(link.lasterror().description));
 
     // link holds the pty; a refused open of its own lets that port go first
     QtSerialLink &tried = number == 8005 ? other : link;
@@ -139,10 +139,10 @@ void tst_seriallink::openfailures()
     QVERIFY2(other.OpenPort(pty.name(), line), qPrintable(other.lasterror().description));
     link.ClosePort();
     other.SendData("ok");
-    QCOMPARE(pty.readcount(2, 5000), QByteArray("ok"));
+    QCOMPARE(pty.readCount(2, 5000), QByteArray("ok"));
 }
 
-void tst_seriallink::devicesforcomnames_data()
+void tst_seriallink::devicesForComNames_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("folder"); // with the ports folder, or none
@@ -160,7 +160,7 @@ void tst_seriallink::devicesforcomnames_data()
         QTest::addRow("'%s'", name) << QString::fromLatin1(name) << true << QString();
 }
 
-void tst_seriallink::devicesforcomnames()
+void tst_seriallink::devicesForComNames()
 {
     QFETCH(QString, name);
     QFETCH(bool, folder);
@@ -169,7 +169,7 @@ void tst_seriallink::devicesforcomnames()
     QVERIFY(base.isValid() && QDir(base.path()).mkdir("ports"));
     // relative, as CHAMBERCTL_PORTS may be
     const QString ports = folder ? QDir().relativeFilePath(base.filePath("ports")) : QString();
-    const int number = comnumber(name);
+    const int number = comNumber(name);
     QCOMPARE(mapPorts(ports, base.path()), PortMap()); // nothing there yet
 
     for (const char *file : {"ttyS0", "ttyS1", "ttyS3", "ttyUSB0", "ttyUSB2", "ttyACM0", "ttyACM1",

@@ -26,10 +26,10 @@ public:
         bool shown = false;
         for (QWidget *top : QApplication::topLevelWidgets())
             shown |= qobject_cast<RS232_portscanning *>(top) && top->isVisible();
-        noticeshown << shown;
+        noticeShown << shown;
         return FakeSerialLink::OpenPort(port, settings);
     }
-    QList<bool> noticeshown;
+    QList<bool> noticeShown;
 };
 
 QStringList items(const QComboBox *box)
@@ -46,14 +46,14 @@ class tst_window : public QObject
 {
     Q_OBJECT
 private slots:
-    void initialstate();
-    void taborderandfocus();
+    void initialState();
+    void tabOrderAndFocus();
     void diagram();
     void scan_data();
     void scan();
 };
 
-void tst_window::initialstate()
+void tst_window::initialState()
 {
     FakeSerialLink fake;
     chamber::main w(&fake);
@@ -135,7 +135,7 @@ void tst_window::initialstate()
     QCOMPARE(control(w, "countdown")->geometry(), QRect(px(6600), px(4260), px(1215), px(375)));
 }
 
-void tst_window::taborderandfocus()
+void tst_window::tabOrderAndFocus()
 {
     FakeSerialLink fake;
     chamber::main w(&fake);
@@ -209,8 +209,8 @@ void tst_window::scan()
     for (int i = 1; i <= 99; ++i)
         expected << "close" << QStringLiteral("open COM%1 9600,n,8,1").arg(i) << "close";
     QCOMPARE(fake.calls, expected);
-    QVERIFY(fake.openport.isEmpty());
-    QCOMPARE(fake.noticeshown.count(true), 99);
+    QVERIFY(fake.openPort.isEmpty());
+    QCOMPARE(fake.noticeShown.count(true), 99);
     for (QWidget *top : QApplication::topLevelWidgets())
         QVERIFY(!(qobject_cast<RS232_portscanning *>(top) && top->isVisible()));
 

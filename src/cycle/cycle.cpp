@@ -16,10 +16,10 @@ namespace chamber {
 
 namespace {
 
-constexpr int ticksperdwellsecond = 4;
-constexpr double restsetpointtenths = 250;
+constexpr int ticksPerDwellSecond = 4;
+constexpr double restSetpointTenths = 250;
 // Longer dwells are capped here (about 68 years) rather than wrapped into a short one.
-constexpr double longestdwellseconds = std::numeric_limits<qint32>::max();
+constexpr double longestDwellSeconds = std::numeric_limits<qint32>::max();
 
 const QColor white(255, 255, 255);
 const QColor red(255, 0, 0);
@@ -27,7 +27,7 @@ const QColor blue(0, 0, 255);
 const QColor green(0, 255, 0);
 const QColor grey(128, 128, 128);
 
-void setbackground(QLineEdit *field, const QColor &colour)
+void setBackground(QLineEdit *field, const QColor &colour)
 {
     QPalette palette = field->palette();
     palette.setColor(QPalette::Base, colour);
@@ -43,19 +43,19 @@ void main::startcycle()
     portselect->setEnabled(false);
     rampenable[0]->setEnabled(false);
     if (!rampenable[0]->isChecked()) {
-        setbackground(setpoints[2], grey);
-        setbackground(dwells[2], grey);
+        setBackground(setpoints[2], grey);
+        setBackground(dwells[2], grey);
     }
     rampenable[1]->setEnabled(false);
     if (!rampenable[1]->isChecked()) {
-        setbackground(setpoints[3], grey);
-        setbackground(dwells[3], grey);
+        setBackground(setpoints[3], grey);
+        setBackground(dwells[3], grey);
     }
     cycles[0]->setReadOnly(true);
-    ++runsbegun;
+    ++runsBegun;
     cyclestep = 0;
     dwellcount = 0;
-    atsetpoint = false;
+    atSetpoint = false;
     for (int i = 0; i < 4; ++i) {
         setpoints[i]->setReadOnly(true);
         dwells[i]->setReadOnly(true);
@@ -67,14 +67,14 @@ void main::stopcycle()
     // A run that ends because its port was lost can't send the rest setpoint, and the loss is
     // reported on its own. Any other stop tries, so that without a port the operator learns that
     // 25.0 degrees C was not sent.
-    const int run = runsbegun;
+    const int run = runsBegun;
     if (!losingPort) {
         // pumps events: tick and replies may run here
-        transmit(QStringLiteral("settemp"), restsetpointtenths);
+        transmit(QStringLiteral("settemp"), restSetpointTenths);
     }
     // "Run" ticked again during the pause has begun a new run, which the rest of a stop would
     // leave ticked but dead
-    if (runsbegun != run)
+    if (runsBegun != run)
         return;
     Command1[0]->setEnabled(true);
     Command1[1]->setEnabled(true);
@@ -84,8 +84,8 @@ void main::stopcycle()
     rampenable[0]->setEnabled(true);
     rampenable[1]->setEnabled(true);
     for (int i = 0; i < 4; ++i) {
-        setbackground(setpoints[i], white);
-        setbackground(dwells[i], white);
+        setBackground(setpoints[i], white);
+        setBackground(dwells[i], white);
     }
     for (int i = 0; i < 4; ++i) {
         setpoints[i]->setReadOnly(false);
@@ -93,7 +93,7 @@ void main::stopcycle()
     }
     cycles[0]->setReadOnly(false);
     cyclemode->setText(QStringLiteral("Hold"));
-    setbackground(cyclemode, white);
+    setBackground(cyclemode, white);
     countdown->setText(QStringLiteral("0"));
 }
 
@@ -101,7 +101,7 @@ void main::Timer1_Timer()
 {
     // The dwell clock runs on every tick, even one that arrives inside another tick's pause.
     ++tickcount;
-    if (tickcount == ticksperdwellsecond) {
+    if (tickcount == ticksPerDwellSecond) {
         tickcount = 0;
         if (dwellcount > 0) {
             --dwellcount;
@@ -111,41 +111,41 @@ void main::Timer1_Timer()
 
     // A tick that falls due while an earlier one is inside its pause is dropped: a nested step
     // would repeat the outer one before it has stored its next step.
-    if (intick)
+    if (inTick)
         return;
     if (!(autoread->isChecked() || cyclerun->isChecked()) || !portready) {
         notePollingOff();
         return;
     }
-    intick = true;
+    inTick = true;
     notePoll();
     // pumps events: tick and replies may run here
     transmit(QStringLiteral("readtemp"), 0);
     if (cyclerun->isChecked() && cyclestep >= 0 && cyclestep <= 7)
-        takestep(cyclestep);
-    intick = false;
+        takeStep(cyclestep);
+    inTick = false;
 }
 
-void main::takestep(int step)
+void main::takeStep(int step)
 {
     switch (step) {
     case 0:
         if (dwellcount > 0)
             return;
-        setbackground(dwells[1], white);
+        setBackground(dwells[1], white);
         if (rampenable[0]->isChecked())
-            setbackground(dwells[2], white);
+            setBackground(dwells[2], white);
         if (rampenable[1]->isChecked())
-            setbackground(dwells[3], white);
+            setBackground(dwells[3], white);
         if (readnumber(cycles[0]->text()) > readnumber(cycles[1]->text())) {
             cycles[1]->setText(writenumber(readnumber(cycles[1]->text()) + 1, 0));
-            approachstart(0, 1);
+            approachStart(0, 1);
         } else {
-            const int run = runsbegun;
+            const int run = runsBegun;
             runCompleted = true;
             // pumps events: tick and replies may run here
             cyclerun->setChecked(false); // its click handler stops the run as well
-            if (runsbegun == run)
+            if (runsBegun == run)
                 stopcycle();
         }
         return;
@@ -154,17 +154,17 @@ void main::takestep(int step)
     case 6:
         if (dwellcount > 0)
             return;
-        setbackground(dwells[step / 2 - 1], white);
-        approachstart(step / 2, step + 1);
+        setBackground(dwells[step / 2 - 1], white);
+        approachStart(step / 2, step + 1);
         return;
     case 1:
     case 3:
     case 5:
     case 7: {
         const int point = step / 2;
-        if (!approachtest(point))
+        if (!approachTest(point))
             return;
-        dwellstart(point);
+        dwellStart(point);
         int next = step + 1;
         if (step == 3 && !rampenable[0]->isChecked())
             next = 0;
@@ -180,33 +180,33 @@ void main::takestep(int step)
     }
 }
 
-void main::approachstart(int point, int nextstep)
+void main::approachStart(int point, int nextStep)
 {
     bool heading = false;
     if (readnumber(setpoints[point]->text()) > readnumber(currenttemp->text())) {
         cyclemode->setText(QStringLiteral("Heat"));
-        setbackground(cyclemode, red);
-        setbackground(setpoints[point], red);
+        setBackground(cyclemode, red);
+        setBackground(setpoints[point], red);
         heading = true;
     }
     if (readnumber(setpoints[point]->text()) < readnumber(currenttemp->text())) {
         cyclemode->setText(QStringLiteral("Cool"));
-        setbackground(cyclemode, blue);
-        setbackground(setpoints[point], blue);
+        setBackground(cyclemode, blue);
+        setBackground(setpoints[point], blue);
         heading = true;
     }
     // Already there: neither "Heat" nor "Cool" would ever see the point reached.
-    atsetpoint = !heading;
-    const int run = runsbegun;
+    atSetpoint = !heading;
+    const int run = runsBegun;
     // pumps events: tick and replies may run here
     transmit(QStringLiteral("settemp"), readnumber(setpoints[point]->text()) * 10);
-    if (runsbegun == run)
-        cyclestep = nextstep; // only after the send, and never into a run begun meanwhile
+    if (runsBegun == run)
+        cyclestep = nextStep; // only after the send, and never into a run begun meanwhile
 }
 
-bool main::approachtest(int point) const
+bool main::approachTest(int point) const
 {
-    if (atsetpoint)
+    if (atSetpoint)
         return true;
     const QString mode = cyclemode->text();
     const double temperature = readnumber(currenttemp->text());
@@ -215,16 +215,16 @@ bool main::approachtest(int point) const
            || (mode == QLatin1String("Cool") && temperature <= target);
 }
 
-void main::dwellstart(int point)
+void main::dwellStart(int point)
 {
-    atsetpoint = false;
-    setbackground(setpoints[point], white);
-    setbackground(dwells[point], green);
+    atSetpoint = false;
+    setBackground(setpoints[point], white);
+    setBackground(dwells[point], green);
     const double seconds = readnumber(tmult->text()) * readnumber(dwells[point]->text());
     // rounded half to even like the frames; clamped first so that no conversion can overflow
-    dwellcount = qint64(std::nearbyint(std::clamp(seconds, 0.0, longestdwellseconds)));
+    dwellcount = qint64(std::nearbyint(std::clamp(seconds, 0.0, longestDwellSeconds)));
     cyclemode->setText(QStringLiteral("Wait"));
-    setbackground(cyclemode, green);
+    setBackground(cyclemode, green);
 }
 
 } // namespace chamber

@@ -13,8 +13,8 @@ namespace chamber {
 
 namespace {
 
-constexpr int clientwidth = 2775;
-constexpr int clientheight = 975;
+constexpr int clientWidth = 2775;
+constexpr int clientHeight = 975;
 
 // A button whose caption wraps onto several lines when it is wider than the button, as the
 // notice's long caption must.
@@ -44,18 +44,18 @@ protected:
 RS232_portscanning::RS232_portscanning(QWidget *parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
-    const qreal dpi = designdpi(this);
+    const qreal dpi = designDpi(this);
     setWindowTitle(QStringLiteral(" "));
     // a notice, not a place to type: showing it must not take the focus from anyone
     setAttribute(Qt::WA_ShowWithoutActivating);
-    setFixedSize(twips(clientwidth, dpi), twips(clientheight, dpi));
+    setFixedSize(twips(clientWidth, dpi), twips(clientHeight, dpi));
 
     Command1 =
         new WrappingButton(QStringLiteral("Scanning for serial ports, please wait..."), this);
-    Command1->setGeometry(twipsrect(60, 60, 2655, 855, dpi));
-    Command1->setFont(designfont(12, true));
+    Command1->setGeometry(twipsRect(60, 60, 2655, 855, dpi));
+    Command1->setFont(designFont(12, true));
     Command1->setFocusPolicy(Qt::NoFocus);
-    namecontrol(Command1, QStringLiteral("Command1"),
+    nameControl(Command1, QStringLiteral("Command1"),
                 QStringLiteral("Scanning for serial ports, please wait..."));
 
     const QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen();

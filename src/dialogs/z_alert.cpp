@@ -16,14 +16,14 @@ namespace chamber {
 
 namespace {
 
-constexpr int clientwidth = 4815;
-constexpr int clientheight = 3120;
-constexpr int iconpixels = 32;
+constexpr int clientWidth = 4815;
+constexpr int clientHeight = 3120;
+constexpr int iconPixels = 32;
 
 // A red warning triangle with a white exclamation mark, drawn here so no image file is needed.
-QIcon alerticon()
+QIcon alertIcon()
 {
-    QPixmap pixmap(iconpixels, iconpixels);
+    QPixmap pixmap(iconPixels, iconPixels);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -56,42 +56,42 @@ QIcon alerticon()
 Z_alert::Z_alert(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
 {
-    const qreal dpi = designdpi(this);
-    setFont(designfont(8.25, false));
+    const qreal dpi = designDpi(this);
+    setFont(designFont(8.25, false));
     setWindowTitle(QStringLiteral(" "));
-    setWindowIcon(alerticon());
-    setFixedSize(twips(clientwidth, dpi), twips(clientheight, dpi));
+    setWindowIcon(alertIcon());
+    setFixedSize(twips(clientWidth, dpi), twips(clientHeight, dpi));
 
     // made first so that it lies beneath "OK"; it only carries the result and is never seen
     respond = new QRadioButton(this);
-    respond->setGeometry(twipsrect(360, 2580, 255, 195, dpi));
+    respond->setGeometry(twipsRect(360, 2580, 255, 195, dpi));
     // an auto-exclusive radio button refuses to be cleared once checked
     respond->setAutoExclusive(false);
     respond->setChecked(false);
     respond->hide();
-    namecontrol(respond, QStringLiteral("respond"), QStringLiteral("Result"));
+    nameControl(respond, QStringLiteral("respond"), QStringLiteral("Result"));
 
     message = new QTextEdit(this);
-    message->setGeometry(twipsrect(120, 60, 4575, 2415, dpi));
+    message->setGeometry(twipsRect(120, 60, 4575, 2415, dpi));
     message->setReadOnly(true);
     message->setAcceptRichText(false);
     message->setLineWrapMode(QTextEdit::WidgetWidth);
     message->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     message->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     message->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    message->setFont(designfont(8.25, true));
+    message->setFont(designFont(8.25, true));
     QPalette palette = message->palette();
     palette.setColor(QPalette::Base, palette.color(QPalette::Button));
     message->setPalette(palette);
     message->setAlignment(Qt::AlignHCenter);
-    namecontrol(message, QStringLiteral("message"), QStringLiteral("Message"));
+    nameControl(message, QStringLiteral("message"), QStringLiteral("Message"));
 
     const std::array<QString, 2> captions{QStringLiteral("OK"), QStringLiteral("Cancel")};
     const std::array<int, 2> lefts{120, 3720};
     for (int i = 0; i < int(Command1.size()); ++i) {
         Command1[i] = new QPushButton(captions[i], this);
-        Command1[i]->setGeometry(twipsrect(lefts[i], 2580, 975, 345, dpi));
-        namecontrol(Command1[i], QStringLiteral("Command1(%1)").arg(i), captions[i]);
+        Command1[i]->setGeometry(twipsRect(lefts[i], 2580, 975, 345, dpi));
+        nameControl(Command1[i], QStringLiteral("Command1(%1)").arg(i), captions[i]);
         connect(Command1[i], &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
     }
     respond->stackUnder(Command1[0]);

@@ -23,17 +23,17 @@ namespace chamber {
 
 namespace {
 
-constexpr int clientwidth = 5340;
-constexpr int clientheight = 6240;
-constexpr int iconpixels = 32;
-constexpr int pathrole = Qt::UserRole;
+constexpr int clientWidth = 5340;
+constexpr int clientHeight = 6240;
+constexpr int iconPixels = 32;
+constexpr int pathRole = Qt::UserRole;
 
-QPointer<Z_selectfile> sharedinstance;
+QPointer<Z_selectfile> sharedInstance;
 
 // An open folder in yellow and white, drawn here so no image file is needed.
-QIcon foldericon()
+QIcon folderIcon()
 {
-    QPixmap pixmap(iconpixels, iconpixels);
+    QPixmap pixmap(iconPixels, iconPixels);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     const QColor edge(128, 128, 0);
@@ -58,7 +58,7 @@ QIcon foldericon()
 }
 
 // Only a folder whose entries can be listed may become the current one.
-bool readablefolder(const QString &folder)
+bool readableFolder(const QString &folder)
 {
     const QFileInfo info(folder);
     if (folder.isEmpty() || !info.isDir() || !info.isReadable())
@@ -76,61 +76,61 @@ Z_selectfile::Z_selectfile(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint)
 {
-    const qreal dpi = designdpi(this);
-    setFont(designfont(8.25, false));
+    const qreal dpi = designDpi(this);
+    setFont(designFont(8.25, false));
     setWindowTitle(QStringLiteral(" "));
-    setWindowIcon(foldericon());
-    setFixedSize(twips(clientwidth, dpi), twips(clientheight, dpi));
+    setWindowIcon(folderIcon());
+    setFixedSize(twips(clientWidth, dpi), twips(clientHeight, dpi));
 
     dirlist = new QListWidget(this);
-    dirlist->setGeometry(twipsrect(2820, 240, 2430, 4365, dpi));
-    namecontrol(dirlist, QStringLiteral("dirlist"), QStringLiteral("Directories"));
+    dirlist->setGeometry(twipsRect(2820, 240, 2430, 4365, dpi));
+    nameControl(dirlist, QStringLiteral("dirlist"), QStringLiteral("Directories"));
 
     filelist = new QListWidget(this);
-    filelist->setGeometry(twipsrect(45, 1170, 2715, 4770, dpi));
+    filelist->setGeometry(twipsRect(45, 1170, 2715, 4770, dpi));
     filelist->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    namecontrol(filelist, QStringLiteral("filelist"), QStringLiteral("Files"));
+    nameControl(filelist, QStringLiteral("filelist"), QStringLiteral("Files"));
 
     drivelist = new QComboBox(this);
-    drivelist->setGeometry(twipsrect(2805, 4860, 2445, 315, dpi));
+    drivelist->setGeometry(twipsRect(2805, 4860, 2445, 315, dpi));
     for (const QFileInfo &drive : QDir::drives()) {
         const QString root = drive.absoluteFilePath();
         drivelist->addItem(QDir::toNativeSeparators(root), root);
     }
-    namecontrol(drivelist, QStringLiteral("drivelist"), QStringLiteral("Drives"));
+    nameControl(drivelist, QStringLiteral("drivelist"), QStringLiteral("Drives"));
 
     filename = new QPlainTextEdit(this);
-    filename->setGeometry(twipsrect(45, 45, 2685, 780, dpi));
+    filename->setGeometry(twipsRect(45, 45, 2685, 780, dpi));
     filename->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    namecontrol(filename, QStringLiteral("filename"), QStringLiteral("File names"));
+    nameControl(filename, QStringLiteral("filename"), QStringLiteral("File names"));
 
     okbutton = new QPushButton(QStringLiteral("OK"), this);
-    okbutton->setGeometry(twipsrect(2820, 5220, 2430, 330, dpi));
-    namecontrol(okbutton, QStringLiteral("okbutton"), QStringLiteral("OK"));
+    okbutton->setGeometry(twipsRect(2820, 5220, 2430, 330, dpi));
+    nameControl(okbutton, QStringLiteral("okbutton"), QStringLiteral("OK"));
 
     cancelbutton = new QPushButton(QStringLiteral("Cancel"), this);
-    cancelbutton->setGeometry(twipsrect(2820, 5640, 2430, 330, dpi));
-    namecontrol(cancelbutton, QStringLiteral("cancelbutton"), QStringLiteral("Cancel"));
+    cancelbutton->setGeometry(twipsRect(2820, 5640, 2430, 330, dpi));
+    nameControl(cancelbutton, QStringLiteral("cancelbutton"), QStringLiteral("Cancel"));
 
     Label1 = new QLabel(QStringLiteral("Files: "), this);
-    Label1->setGeometry(twipsrect(45, 900, 1095, 255, dpi));
-    namecontrol(Label1, QStringLiteral("Label1"), QStringLiteral("Files: "));
+    Label1->setGeometry(twipsRect(45, 900, 1095, 255, dpi));
+    nameControl(Label1, QStringLiteral("Label1"), QStringLiteral("Files: "));
 
     Label2 = new QLabel(QStringLiteral("Directories:"), this);
-    Label2->setGeometry(twipsrect(2820, 45, 1335, 255, dpi));
-    namecontrol(Label2, QStringLiteral("Label2"), QStringLiteral("Directories:"));
+    Label2->setGeometry(twipsRect(2820, 45, 1335, 255, dpi));
+    nameControl(Label2, QStringLiteral("Label2"), QStringLiteral("Directories:"));
 
     Label3 = new QLabel(QStringLiteral("Drives"), this);
-    Label3->setGeometry(twipsrect(2805, 4635, 630, 255, dpi));
-    namecontrol(Label3, QStringLiteral("Label3"), QStringLiteral("Drives"));
+    Label3->setGeometry(twipsRect(2805, 4635, 630, 255, dpi));
+    nameControl(Label3, QStringLiteral("Label3"), QStringLiteral("Drives"));
 
-    filemask = new QLineEdit(filepattern, this);
-    filemask->setGeometry(twipsrect(1500, 855, 1215, 285, dpi));
-    namecontrol(filemask, QStringLiteral("filemask"), QStringLiteral("File pattern"));
+    filemask = new QLineEdit(filePattern, this);
+    filemask->setGeometry(twipsRect(1500, 855, 1215, 285, dpi));
+    nameControl(filemask, QStringLiteral("filemask"), QStringLiteral("File pattern"));
 
     filecount = new QLineEdit(this);
-    filecount->setGeometry(twipsrect(495, 855, 945, 285, dpi));
-    namecontrol(filecount, QStringLiteral("filecount"), QStringLiteral("Number of files"));
+    filecount->setGeometry(twipsRect(495, 855, 945, 285, dpi));
+    nameControl(filecount, QStringLiteral("filecount"), QStringLiteral("Number of files"));
 
     setTabOrder(dirlist, filelist);
     setTabOrder(filelist, drivelist);
@@ -141,11 +141,11 @@ Z_selectfile::Z_selectfile(QWidget *parent)
     setTabOrder(filemask, filecount);
 
     // start where the program was started, as a new dialog always has
-    if (!filldirlist(QDir::currentPath()))
-        filldirlist(QDir::rootPath());
-    filepath = dirpath;
-    showdrive(dirpath);
-    fillfilelist();
+    if (!fillDirList(QDir::currentPath()))
+        fillDirList(QDir::rootPath());
+    filePath = dirPath;
+    showDrive(dirPath);
+    fillFileList();
 
     connect(filemask, &QLineEdit::textChanged, this, &Z_selectfile::filemask_Change);
     connect(drivelist, &QComboBox::currentIndexChanged, this, &Z_selectfile::drivelist_Change);
@@ -162,41 +162,41 @@ Z_selectfile::~Z_selectfile()
 
 Z_selectfile *Z_selectfile::instance()
 {
-    if (!sharedinstance)
-        sharedinstance = new Z_selectfile;
-    return sharedinstance;
+    if (!sharedInstance)
+        sharedInstance = new Z_selectfile;
+    return sharedInstance;
 }
 
 void Z_selectfile::release()
 {
-    delete sharedinstance.data();
+    delete sharedInstance.data();
 }
 
 QString Z_selectfile::path() const
 {
-    return filepath;
+    return filePath;
 }
 
 QString Z_selectfile::pattern() const
 {
-    return filepattern;
+    return filePattern;
 }
 
-void Z_selectfile::setpattern(const QString &pattern)
+void Z_selectfile::setPattern(const QString &pattern)
 {
-    if (pattern == filepattern)
+    if (pattern == filePattern)
         return;
-    filepattern = pattern;
-    fillfilelist();
+    filePattern = pattern;
+    fillFileList();
 }
 
-bool Z_selectfile::setpath(const QString &folder)
+bool Z_selectfile::setPath(const QString &folder)
 {
-    const QString previous = dirpath;
-    if (!filldirlist(folder))
+    const QString previous = dirPath;
+    if (!fillDirList(folder))
         return false;
-    if (dirpath != previous) {
-        showdrive(dirpath);
+    if (dirPath != previous) {
+        showDrive(dirPath);
         dirlist_Change();
     }
     return true;
@@ -232,7 +232,7 @@ void Z_selectfile::closeEvent(QCloseEvent *event)
 
 void Z_selectfile::Form_Activate()
 {
-    filemask->setText(filepattern);
+    filemask->setText(filePattern);
 }
 
 void Z_selectfile::Form_Terminate()
@@ -242,25 +242,25 @@ void Z_selectfile::Form_Terminate()
 
 void Z_selectfile::filemask_Change()
 {
-    setpattern(filemask->text());
+    setPattern(filemask->text());
 }
 
 void Z_selectfile::drivelist_Change()
 {
-    const QString drive = drivelist->currentData(pathrole).toString();
-    if (!setpath(drive)) {
+    const QString drive = drivelist->currentData(pathRole).toString();
+    if (!setPath(drive)) {
         // a drive that cannot be read (an empty card reader, say) leaves everything where it was
-        showdrive(dirpath);
+        showDrive(dirPath);
         return;
     }
-    filepath = dirpath;
-    fillfilelist();
+    filePath = dirPath;
+    fillFileList();
 }
 
 void Z_selectfile::dirlist_Change()
 {
-    filepath = dirpath;
-    fillfilelist();
+    filePath = dirPath;
+    fillFileList();
     filename->clear();
 }
 
@@ -292,44 +292,44 @@ void Z_selectfile::cancelbutton_Click()
 
 void Z_selectfile::dirlist_Activated(QListWidgetItem *item)
 {
-    setpath(item->data(pathrole).toString());
+    setPath(item->data(pathRole).toString());
 }
 
 // Lists folder, "..", and its subfolders; false, leaving the list as it was, when folder
 // cannot be read.
-bool Z_selectfile::filldirlist(const QString &folder)
+bool Z_selectfile::fillDirList(const QString &folder)
 {
-    if (!readablefolder(folder))
+    if (!readableFolder(folder))
         return false;
     const QDir dir(QFileInfo(folder).absoluteFilePath());
     const QString absolute = dir.absolutePath();
     const QStringList subfolders =
         dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
 
-    dirpath = absolute;
+    dirPath = absolute;
     dirlist->clear();
     auto *current = new QListWidgetItem(QDir::toNativeSeparators(absolute), dirlist);
-    current->setData(pathrole, absolute);
+    current->setData(pathRole, absolute);
     QFont bold = current->font();
     bold.setBold(true);
     current->setFont(bold);
     if (!dir.isRoot()) {
         auto *up = new QListWidgetItem(QStringLiteral(".."), dirlist);
-        up->setData(pathrole, QFileInfo(absolute).absolutePath());
+        up->setData(pathRole, QFileInfo(absolute).absolutePath());
     }
     for (const QString &name : subfolders) {
         auto *entry = new QListWidgetItem(name, dirlist);
-        entry->setData(pathrole, dir.absoluteFilePath(name));
+        entry->setData(pathRole, dir.absoluteFilePath(name));
     }
     dirlist->setCurrentItem(current);
     return true;
 }
 
-void Z_selectfile::fillfilelist()
+void Z_selectfile::fillFileList()
 {
-    QDir dir(filepath);
+    QDir dir(filePath);
     QStringList patterns;
-    for (const QString &part : filepattern.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+    for (const QString &part : filePattern.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
         if (!part.trimmed().isEmpty())
             patterns << part.trimmed();
     }
@@ -341,15 +341,15 @@ void Z_selectfile::fillfilelist()
 }
 
 // Shows the drive that holds folder in drivelist without raising drivelist_Change.
-void Z_selectfile::showdrive(const QString &folder)
+void Z_selectfile::showDrive(const QString &folder)
 {
     int best = -1;
-    qsizetype bestlength = -1;
+    qsizetype bestLength = -1;
     for (int i = 0; i < drivelist->count(); ++i) {
-        const QString drive = drivelist->itemData(i, pathrole).toString();
-        if (folder.startsWith(drive, Qt::CaseInsensitive) && drive.size() > bestlength) {
+        const QString drive = drivelist->itemData(i, pathRole).toString();
+        if (folder.startsWith(drive, Qt::CaseInsensitive) && drive.size() > bestLength) {
             best = i;
-            bestlength = drive.size();
+            bestLength = drive.size();
         }
     }
     const QSignalBlocker blocker(drivelist);

@@ -30,10 +30,10 @@ public:
     // The file list's folder and pattern ("*" unless set; several patterns separated by ";").
     QString path() const;
     QString pattern() const;
-    void setpattern(const QString &pattern);
+    void setPattern(const QString &pattern);
     // Moves the folder list, and so the file list, to folder; false, with nothing changed, when
     // the folder cannot be read.
-    bool setpath(const QString &folder);
+    bool setPath(const QString &folder);
 
     QListWidget *dirlist = nullptr;  // the current folder, "..", then its subfolders
     QListWidget *filelist = nullptr; // files of path() that match pattern()
@@ -66,13 +66,13 @@ private:
     void cancelbutton_Click();
 
     void dirlist_Activated(QListWidgetItem *item);
-    bool filldirlist(const QString &folder);
-    void fillfilelist();
-    void showdrive(const QString &folder);
+    bool fillDirList(const QString &folder);
+    void fillFileList();
+    void showDrive(const QString &folder);
 
-    QString dirpath;  // the folder list's path
-    QString filepath; // the file list's path
-    QString filepattern = QStringLiteral("*");
+    QString dirPath;  // the folder list's path
+    QString filePath; // the file list's path
+    QString filePattern = QStringLiteral("*");
 };
 
 } // namespace chamber

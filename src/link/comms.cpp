@@ -14,16 +14,16 @@
 namespace chamber {
 
 namespace {
-constexpr int pausehundredths = 5;
-constexpr int decodeall = 255;
+constexpr int pauseHundredths = 5;
+constexpr int decodeAll = 255;
 } // namespace
 
 void main::transmit(const QString &mode, double dataout)
 {
-    const QByteArray frame = framefor(mode, dataout);
+    const QByteArray frame = frameFor(mode, dataout);
     if (frame.isEmpty())
         return; // an unknown command word sends nothing and says nothing
-    comwrite(frame, pausehundredths);
+    comwrite(frame, pauseHundredths);
 }
 
 void main::comwrite(const QByteArray &datain, int timetowait)
@@ -47,8 +47,8 @@ void main::comwrite(const QByteArray &datain, int timetowait)
 void main::rs232_DataArrival()
 {
     rxbuffer += rs232->ReadData();
-    boundrxbuffer(rxbuffer);
-    process(decodeall, QString(), 0, 0, 0);
+    boundRxBuffer(rxbuffer);
+    process(decodeAll, QString(), 0, 0, 0);
 }
 
 void main::process(int Index, const QString &datain, int destinationx, int timeoutx, int delayx)
@@ -57,12 +57,12 @@ void main::process(int Index, const QString &datain, int destinationx, int timeo
     Q_UNUSED(destinationx);
     Q_UNUSED(timeoutx);
     Q_UNUSED(delayx);
-    if (Index != decodeall)
+    if (Index != decodeAll)
         return;
     basicutilities::PumpScope pumping;
     for (;;) {
         // rxbuffer is read afresh on every pass: a nested call may have decoded part of it
-        const std::optional<Reply> reply = cutreply(rxbuffer);
+        const std::optional<Reply> reply = cutReply(rxbuffer);
         if (!reply)
             return;
         rxbuffer.remove(0, reply->length);

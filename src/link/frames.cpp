@@ -9,12 +9,12 @@ namespace chamber {
 
 namespace {
 
-constexpr char functionreadregisters = 0x03;
-constexpr char functionwriteregister = 0x06;
+constexpr char functionReadRegisters = 0x03;
+constexpr char functionWriteRegister = 0x06;
 
 // ASCII letters only: a Unicode case fold would let words such as "\u017Fettemp" (long s)
 // pass for "settemp"
-bool sameword(QStringView mode, std::string_view word)
+bool sameWord(QStringView mode, std::string_view word)
 {
     if (std::size_t(mode.size()) != word.size())
         return false;
@@ -28,7 +28,7 @@ bool sameword(QStringView mode, std::string_view word)
     return true;
 }
 
-void appendregister(QByteArray &frame, quint16 value)
+void appendRegister(QByteArray &frame, quint16 value)
 {
     // Modbus sends register numbers and values high byte first
     frame.append(char(value >> 8));
@@ -37,7 +37,7 @@ void appendregister(QByteArray &frame, quint16 value)
 
 // The low 16 bits of the whole number v in two's complement, for any finite v: a cast of an
 // out-of-range double to an integer would be undefined.
-quint16 low16bits(double v)
+quint16 low16Bits(double v)
 {
     double r = std::fmod(v, 65536.0); // exact, and in (-65536, 65536)
     if (r < 0)
@@ -47,7 +47,7 @@ quint16 low16bits(double v)
 
 // The eight shifts of the reflected polynomial A001 for every value of the low byte, worked out
 // once by the compiler: a byte then costs one lookup instead of eight tests.
-constexpr std::array<quint16, 256> crctable = [] {
+constexpr std::array<quint16, 256> crcTable = [] {
     std::array<quint16, 256> table{};
     for (unsigned value = 0; value < 256; ++value) {
         unsigned crc = value;
@@ -64,7 +64,7 @@ quint16 crc16(QByteArrayView message)
 {
     quint16 crc = 0xFFFF;
     for (const char byte : message)
-        crc = quint16((crc >> 8) ^ crctable[(crc ^ quint8(byte)) & 0xFF]);
+        crc = quint16((crc >> 8) ^ crcTable[(crc ^ quint8(byte)) & 0xFF]);
     return crc;
 }
 
@@ -78,22 +78,22 @@ QByteArray calccrc(const QByteArray &message)
     return result;
 }
 
-QByteArray framefor(QStringView mode, double dataout)
+QByteArray frameFor(QStringView mode, double dataout)
 {
     QByteArray frame;
-    frame.append(slaveaddress);
-    if (sameword(mode, "settemp")) {
+    frame.append(slaveAddress);
+    if (sameWord(mode, "settemp")) {
         // a NaN or infinite setpoint has no register value: sending nothing beats sending 0
         if (!std::isfinite(dataout))
             return {};
         // nearbyint in the default rounding mode takes a half to the even neighbour
-        frame.append(functionwriteregister);
-        appendregister(frame, setpointregister);
-        appendregister(frame, low16bits(std::nearbyint(dataout)));
-    } else if (sameword(mode, "readtemp")) {
-        frame.append(functionreadregisters);
-        appendregister(frame, temperatureregister);
-        appendregister(frame, 1); // one register
+        frame.append(functionWriteRegister);
+        appendRegister(frame, setpointRegister);
+        appendRegister(frame, low16Bits(std::nearbyint(dataout)));
+    } else if (sameWord(mode, "readtemp")) {
+        frame.append(functionReadRegisters);
+        appendRegister(frame, temperatureRegister);
+        appendRegister(frame, 1); // one register
     } else {
         return {};
     }

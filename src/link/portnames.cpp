@@ -3,11 +3,11 @@
 
 namespace chamber {
 
-int comnumber(QStringView comname)
+int comNumber(QStringView comName)
 {
-    if (!comname.startsWith(u"COM"))
+    if (!comName.startsWith(u"COM"))
         return 0;
-    const QStringView digits = comname.mid(3);
+    const QStringView digits = comName.mid(3);
     if (digits.isEmpty() || digits.size() > 2 || digits.front() == u'0')
         return 0;
     int number = 0;

@@ -12,11 +12,11 @@ namespace chamber {
 using PortMap = std::array<QString, 100>;
 
 // The devices as the system has them now. On Windows each name is its own device. Elsewhere: the
-// entries named COMn in the folder portsdir (empty: none), as given, then the existing devices
-// among devroot's ttyS*, ttyUSB*, ttyACM* in that order, taking the numbers the folder left free.
-PortMap mapPorts(const QString &portsdir, const QString &devroot);
+// entries named COMn in the folder portsDir (empty: none), as given, then the existing devices
+// among devRoot's ttyS*, ttyUSB*, ttyACM* in that order, taking the numbers the folder left free.
+PortMap mapPorts(const QString &portsDir, const QString &devRoot);
 
 // 1 to 99 for the names "COM1" to "COM99" (upper case, no leading zero, no blank), else 0.
-int comnumber(QStringView comname);
+int comNumber(QStringView comName);
 
 } // namespace chamber

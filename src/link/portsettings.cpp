@@ -7,9 +7,9 @@ namespace chamber {
 
 namespace {
 
-constexpr qint32 maxbaud = 100'000'000; // far above any real line; keeps qint32 arithmetic safe
+constexpr qint32 maxBaud = 100'000'000; // far above any real line; keeps qint32 arithmetic safe
 
-std::optional<qint32> readbaud(const QString &field)
+std::optional<qint32> readBaud(const QString &field)
 {
     // digits only: toInt() alone would take "+9600" or "0x2580"
     if (field.isEmpty() || field.size() > 9)
@@ -19,12 +19,12 @@ std::optional<qint32> readbaud(const QString &field)
             return std::nullopt;
     }
     const qint32 baud = field.toInt();
-    if (baud <= 0 || baud > maxbaud)
+    if (baud <= 0 || baud > maxBaud)
         return std::nullopt;
     return baud;
 }
 
-std::optional<PortSettings::Parity> readparity(const QString &field)
+std::optional<PortSettings::Parity> readParity(const QString &field)
 {
     if (field.size() != 1)
         return std::nullopt;
@@ -44,14 +44,14 @@ std::optional<PortSettings::Parity> readparity(const QString &field)
     }
 }
 
-std::optional<int> readdatabits(const QString &field)
+std::optional<int> readDataBits(const QString &field)
 {
     if (field.size() != 1 || field.at(0) < u'5' || field.at(0) > u'8')
         return std::nullopt;
     return field.at(0).unicode() - u'0';
 }
 
-std::optional<PortSettings::StopBits> readstopbits(const QString &field)
+std::optional<PortSettings::StopBits> readStopBits(const QString &field)
 {
     if (field == u"1")
         return PortSettings::One;
@@ -64,7 +64,7 @@ std::optional<PortSettings::StopBits> readstopbits(const QString &field)
 
 } // namespace
 
-std::optional<PortSettings> parsesettings(const QString &settings)
+std::optional<PortSettings> parseSettings(const QString &settings)
 {
     QStringList fields = settings.split(u',');
     if (fields.size() != 4)
@@ -72,18 +72,18 @@ std::optional<PortSettings> parsesettings(const QString &settings)
     for (QString &field : fields)
         field = field.trimmed();
 
-    const auto baud = readbaud(fields.at(0));
-    const auto parity = readparity(fields.at(1));
-    const auto databits = readdatabits(fields.at(2));
-    const auto stopbits = readstopbits(fields.at(3));
-    if (!baud || !parity || !databits || !stopbits)
+    const auto baud = readBaud(fields.at(0));
+    const auto parity = readParity(fields.at(1));
+    const auto dataBits = readDataBits(fields.at(2));
+    const auto stopBits = readStopBits(fields.at(3));
+    if (!baud || !parity || !dataBits || !stopBits)
         return std::nullopt;
 
     PortSettings parsed;
     parsed.baud = *baud;
     parsed.parity = *parity;
-    parsed.databits = *databits;
-    parsed.stopbits = *stopbits;
+    parsed.dataBits = *dataBits;
+    parsed.stopBits = *stopBits;
     return parsed;
 }
 

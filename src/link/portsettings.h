@@ -13,11 +13,11 @@ struct PortSettings
     enum StopBits { One, OneAndHalf, Two };
     qint32 baud = 9600;
     Parity parity = None;
-    int databits = 8;
-    StopBits stopbits = One;
+    int dataBits = 8;
+    StopBits stopBits = One;
 };
 
 // nullopt for a malformed text: baud, parity n/e/o/m/s, data bits 5 to 8, stop bits 1/1.5/2.
-std::optional<PortSettings> parsesettings(const QString &settings);
+std::optional<PortSettings> parseSettings(const QString &settings);
 
 } // namespace chamber

@@ -15,31 +15,31 @@ namespace {
 // Error numbers as the classic serial port control gave them, so that the alert's error report
 // reads as operators of such programs know it. Every number this link records comes from here;
 // the description is QSerialPort's own text unless noted.
-constexpr qint32 errinvalidvalue = 380; // malformed settings text ("Invalid property value")
-constexpr qint32 errportnumber = 8002;  // no device for the name, or the device is missing
-constexpr qint32 errportopen = 8005;    // in use by another program, locked or not permitted
-constexpr qint32 errhardware = 8010;    // the device failed or vanished (unplugged adapter)
-constexpr qint32 errcommstate = 8015;   // the device refused the line settings
-constexpr qint32 errread = 8020;        // reading the device failed
+constexpr qint32 errInvalidValue = 380; // malformed settings text ("Invalid property value")
+constexpr qint32 errPortNumber = 8002;  // no device for the name, or the device is missing
+constexpr qint32 errPortOpen = 8005;    // in use by another program, locked or not permitted
+constexpr qint32 errHardware = 8010;    // the device failed or vanished (unplugged adapter)
+constexpr qint32 errCommState = 8015;   // the device refused the line settings
+constexpr qint32 errRead = 8020;        // reading the device failed
 
-qint32 numberfor(QSerialPort::SerialPortError code)
+qint32 numberFor(QSerialPort::SerialPortError code)
 {
     switch (code) {
     case QSerialPort::DeviceNotFoundError:
-        return errportnumber;
+        return errPortNumber;
     case QSerialPort::PermissionError:
     case QSerialPort::OpenError:
-        return errportopen;
+        return errPortOpen;
     case QSerialPort::UnsupportedOperationError:
-        return errcommstate;
+        return errCommState;
     case QSerialPort::ReadError:
-        return errread;
+        return errRead;
     default:
-        return errhardware;
+        return errHardware;
     }
 }
 
-QSerialPort::Parity parityfor(PortSettings::Parity parity)
+QSerialPort::Parity parityFor(PortSettings::Parity parity)
 {
     switch (parity) {
     case PortSettings::Even:
@@ -56,9 +56,9 @@ QSerialPort::Parity parityfor(PortSettings::Parity parity)
     return QSerialPort::NoParity;
 }
 
-QSerialPort::StopBits stopbitsfor(PortSettings::StopBits stopbits)
+QSerialPort::StopBits stopBitsFor(PortSettings::StopBits stopBits)
 {
-    switch (stopbits) {
+    switch (stopBits) {
     case PortSettings::OneAndHalf:
         return QSerialPort::OneAndHalfStop;
     case PortSettings::Two:
@@ -71,7 +71,7 @@ QSerialPort::StopBits stopbitsfor(PortSettings::StopBits stopbits)
 
 // What a lost port's error record says. QSerialPort's own text is no help here: a vanished
 // pseudo-terminal reads end-of-file, and errno then still holds whatever an earlier call left.
-QString lostdescription(QSerialPort::SerialPortError code, const QString &device)
+QString lostDescription(QSerialPort::SerialPortError code, const QString &device)
 {
     QString what;
     switch (code) {
@@ -91,7 +91,7 @@ QString lostdescription(QSerialPort::SerialPortError code, const QString &device
 // The errors by which QSerialPort tells that an open port has failed under us. A vanished
 // pseudo-terminal raises read and write errors on every turn of the event loop until the port
 // is closed; an unplugged USB adapter raises a resource error.
-bool meanslost(QSerialPort::SerialPortError code)
+bool meansLost(QSerialPort::SerialPortError code)
 {
     return code == QSerialPort::ResourceError || code == QSerialPort::ReadError ||
            code == QSerialPort::WriteError;
@@ -106,15 +106,15 @@ QtSerialLink::QtSerialLink(QObject *parent, const QString &deviceRoot)
 {
     connect(serial, &QSerialPort::readyRead, this, &QtSerialLink::arrival);
     connect(serial, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError code) {
-        if (opening || lost || !meanslost(code) || !serial->isOpen())
+        if (opening || lost || !meansLost(code) || !serial->isOpen())
             return;
         lost = true;
-        error = {numberfor(code), lostdescription(code, serial->portName())};
+        error = {numberFor(code), lostDescription(code, serial->portName())};
         // The error is raised from inside the port's own notifier, which close() deletes; close
         // once the event loop is back in charge.
-        const quint64 lostopening = openings;
+        const quint64 lostOpening = openings;
         QMetaObject::invokeMethod(
-            this, [this, lostopening] { droplostport(lostopening); }, Qt::QueuedConnection);
+            this, [this, lostOpening] { dropLostPort(lostOpening); }, Qt::QueuedConnection);
     });
 }
 
@@ -129,16 +129,16 @@ bool QtSerialLink::OpenPort(const QString &port, const QString &settings)
 {
     ClosePort();
 
-    const std::optional<PortSettings> parsed = parsesettings(settings);
+    const std::optional<PortSettings> parsed = parseSettings(settings);
     if (!parsed) {
-        error = {errinvalidvalue, QStringLiteral("Invalid property value: '%1'").arg(settings)};
+        error = {errInvalidValue, QStringLiteral("Invalid property value: '%1'").arg(settings)};
         return false;
     }
     if (!devices)
         devices = mapPorts(qEnvironmentVariable("CHAMBERCTL_PORTS"), deviceRoot);
-    const QString device = devices->at(std::size_t(comnumber(port)));
+    const QString device = devices->at(std::size_t(comNumber(port)));
     if (device.isEmpty()) {
-        error = {errportnumber, QStringLiteral("Invalid port number")};
+        error = {errPortNumber, QStringLiteral("Invalid port number")};
         return false;
     }
 
@@ -146,16 +146,16 @@ bool QtSerialLink::OpenPort(const QString &port, const QString &settings)
     // control line is touched: pseudo-terminals refuse those calls.
     serial->setPortName(device);
     serial->setBaudRate(parsed->baud);
-    serial->setParity(parityfor(parsed->parity));
-    serial->setDataBits(QSerialPort::DataBits(parsed->databits));
-    serial->setStopBits(stopbitsfor(parsed->stopbits));
+    serial->setParity(parityFor(parsed->parity));
+    serial->setDataBits(QSerialPort::DataBits(parsed->dataBits));
+    serial->setStopBits(stopBitsFor(parsed->stopBits));
     serial->setFlowControl(QSerialPort::NoFlowControl);
 
     opening = true;
     const bool opened = serial->open(QIODevice::ReadWrite);
     opening = false;
     if (!opened) {
-        error = {numberfor(serial->error()), serial->errorString()};
+        error = {numberFor(serial->error()), serial->errorString()};
         serial->clearError();
         return false;
     }
@@ -199,10 +199,10 @@ void QtSerialLink::arrival()
     // QSerialPort raises no readyRead while a readyRead handler runs, and the window's handler
     // pumps events: bytes that come in meanwhile would wait, unannounced, for the next piece of
     // the line. So the handler is called again for as long as it left new bytes behind.
-    if (inarrival)
+    if (inArrival)
         return;
     const QPointer<QtSerialLink> alive(this);
-    inarrival = true;
+    inArrival = true;
     while (serial->isOpen()) {
         const QByteArray fresh = serial->readAll();
         if (fresh.isEmpty())
@@ -212,13 +212,13 @@ void QtSerialLink::arrival()
         if (!alive)
             return;
     }
-    inarrival = false;
+    inArrival = false;
 }
 
-void QtSerialLink::droplostport(quint64 lostopening)
+void QtSerialLink::dropLostPort(quint64 lostOpening)
 {
     // The owner may have closed the port, or opened another, since the error was raised.
-    if (lostopening != openings || !lost || !serial->isOpen())
+    if (lostOpening != openings || !lost || !serial->isOpen())
         return;
     serial->close();
     emit PortLost();

@@ -29,7 +29,7 @@ public:
 
 private:
     void arrival();
-    void droplostport(quint64 lostopening);
+    void dropLostPort(quint64 lostOpening);
 
     QSerialPort *serial = nullptr;
     QString deviceRoot;
@@ -38,7 +38,7 @@ private:
     std::optional<PortMap> devices;
     ErrorRecord error;
     QByteArray rx;          // received, announced by DataArrival, not yet taken by ReadData
-    bool inarrival = false; // a DataArrival handler is running
+    bool inArrival = false; // a DataArrival handler is running
     quint64 openings = 0;   // counts successful opens, so a late close cannot hit a newer port
     bool opening = false;   // errors raised inside OpenPort are its own result, not a loss
     bool lost = false;      // the open port has failed; its PortLost is on its way

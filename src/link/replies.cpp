@@ -8,7 +8,7 @@ namespace chamber {
 namespace {
 
 // Whole frame lengths, CRC included; 0 for a function code this program does not decode.
-qsizetype framelength(quint8 function)
+qsizetype frameLengthFor(quint8 function)
 {
     switch (function) {
     case 0x03:
@@ -23,7 +23,7 @@ qsizetype framelength(quint8 function)
     }
 }
 
-bool crcmatches(const QByteArray &rxbuffer, qsizetype start, qsizetype length)
+bool crcMatches(const QByteArray &rxbuffer, qsizetype start, qsizetype length)
 {
     // checked where the frame lies: no copy of the buffer for each check
     const QByteArrayView frame = QByteArrayView(rxbuffer).sliced(start, length);
@@ -34,16 +34,16 @@ bool crcmatches(const QByteArray &rxbuffer, qsizetype start, qsizetype length)
 
 } // namespace
 
-std::optional<Reply> cutreply(const QByteArray &rxbuffer)
+std::optional<Reply> cutReply(const QByteArray &rxbuffer)
 {
     qsizetype from = 0;
     for (;;) {
-        const qsizetype p = rxbuffer.indexOf(slaveaddress, from);
+        const qsizetype p = rxbuffer.indexOf(slaveAddress, from);
         if (p < 0 || p + 1 >= rxbuffer.size())
             return std::nullopt;
 
         const quint8 function = quint8(rxbuffer[p + 1]);
-        const qsizetype length = framelength(function);
+        const qsizetype length = frameLengthFor(function);
         if (length == 0) {
             // noise or a reply we don't know: looking on from the next byte means it can never
             // hold up the replies behind it; it goes together with the next complete frame
@@ -54,9 +54,9 @@ std::optional<Reply> cutreply(const QByteArray &rxbuffer)
             return std::nullopt; // the rest has not arrived yet
 
         const qsizetype end = p + length;
-        const bool crcgood = crcmatches(rxbuffer, p, length);
+        const bool crcGood = crcMatches(rxbuffer, p, length);
         if (function == 0x83 || function == 0x86) {
-            if (crcgood)
+            if (crcGood)
                 return Reply{Reply::Exception, 0, end,
                              length}; // the controller refused the request
             // Noise such as 01 83 would otherwise swallow the head of the good reply behind it:
@@ -64,7 +64,7 @@ std::optional<Reply> cutreply(const QByteArray &rxbuffer)
             from = p + 1;
             continue;
         }
-        if (!crcgood)
+        if (!crcGood)
             return Reply{Reply::BadCrc, 0, end, length};
         if (function == 0x06)
             return Reply{Reply::Echo, 0, end, length};
@@ -75,10 +75,10 @@ std::optional<Reply> cutreply(const QByteArray &rxbuffer)
     }
 }
 
-void boundrxbuffer(QByteArray &rxbuffer)
+void boundRxBuffer(QByteArray &rxbuffer)
 {
-    if (rxbuffer.size() > rxbufferlimit)
-        rxbuffer.remove(0, rxbuffer.size() - rxbufferlimit);
+    if (rxbuffer.size() > rxBufferLimit)
+        rxbuffer.remove(0, rxbuffer.size() - rxBufferLimit);
 }
 
 } // namespace chamber

@@ -8,7 +8,7 @@
 namespace chamber {
 
 // Received bytes beyond this are dropped oldest first, so a babbling line can't grow memory.
-constexpr qsizetype rxbufferlimit = 256;
+constexpr qsizetype rxBufferLimit = 256;
 
 struct Reply
 {
@@ -21,9 +21,9 @@ struct Reply
 // The first complete reply in rxbuffer, or nullopt while none is complete. A byte 01 that is
 // followed by no known function code, or by an exception code whose frame fails its CRC, is
 // skipped, so noise can never stall decoding.
-std::optional<Reply> cutreply(const QByteArray &rxbuffer);
+std::optional<Reply> cutReply(const QByteArray &rxbuffer);
 
-// Drops the oldest bytes of rxbuffer beyond rxbufferlimit.
-void boundrxbuffer(QByteArray &rxbuffer);
+// Drops the oldest bytes of rxbuffer beyond rxBufferLimit.
+void boundRxBuffer(QByteArray &rxbuffer);
 
 } // namespace chamber

@@ -73,7 +73,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
 
     if (parser.isSet(port)) {
         const QString name = parser.value(port).trimmed().toUpper(); // "com3" means COM3
-        if (comnumber(name) == 0)
+        if (comNumber(name) == 0)
             return bad(QStringLiteral("--port takes a port name COM1 to COM99, not '%1'.")
                            .arg(parser.value(port)));
         command.options.port = name;

@@ -15,22 +15,22 @@
 namespace chamber {
 
 namespace {
-constexpr int enterkey = 13;
-constexpr double setpointlimit = 175;
+constexpr int enterKey = 13;
+constexpr double setpointLimit = 175;
 } // namespace
 
 void main::normalise(QLineEdit *field, int decimals, bool limited)
 {
     field->setText(writenumber(readnumber(field->text()), decimals));
     // the limit acts on the text as formatted, so 175.04 stays "175.0" and 175.05 is cut back
-    if (limited && readnumber(field->text()) > setpointlimit)
-        field->setText(writenumber(setpointlimit, 1));
+    if (limited && readnumber(field->text()) > setpointLimit)
+        field->setText(writenumber(setpointLimit, 1));
 }
 
-int main::numericfield_KeyPress(QLineEdit *field, int decimals, bool limited, int KeyAscii)
+int main::numericFieldKeyPress(QLineEdit *field, int decimals, bool limited, int KeyAscii)
 {
     KeyAscii = basicutilities::numerickey(KeyAscii);
-    if (KeyAscii == enterkey) {
+    if (KeyAscii == enterKey) {
         normalise(field, decimals, limited);
         KeyAscii = 0; // the Enter itself never reaches the field
     }
@@ -39,25 +39,25 @@ int main::numericfield_KeyPress(QLineEdit *field, int decimals, bool limited, in
 
 int main::setpoint_KeyPress(int KeyAscii)
 {
-    return numericfield_KeyPress(setpoint, 1, false, KeyAscii);
+    return numericFieldKeyPress(setpoint, 1, false, KeyAscii);
 }
 
 int main::setpoints_KeyPress(int Index, int KeyAscii)
 {
     Q_ASSERT(Index >= 0 && Index < int(setpoints.size()));
-    return numericfield_KeyPress(setpoints[Index], 1, true, KeyAscii);
+    return numericFieldKeyPress(setpoints[Index], 1, true, KeyAscii);
 }
 
 int main::dwells_KeyPress(int Index, int KeyAscii)
 {
     Q_ASSERT(Index >= 0 && Index < int(dwells.size()));
-    return numericfield_KeyPress(dwells[Index], 0, false, KeyAscii);
+    return numericFieldKeyPress(dwells[Index], 0, false, KeyAscii);
 }
 
 int main::cycles_KeyPress(int Index, int KeyAscii)
 {
     Q_ASSERT(Index >= 0 && Index < int(cycles.size()));
-    return numericfield_KeyPress(cycles[Index], 0, false, KeyAscii);
+    return numericFieldKeyPress(cycles[Index], 0, false, KeyAscii);
 }
 
 void main::setpoint_LostFocus()

@@ -40,20 +40,20 @@ void main::createHistory()
         QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/runs");
 
     trend = new TrendPlot(this);
-    namecontrol(trend, QStringLiteral("trend"), QStringLiteral("Temperature trend"));
+    nameControl(trend, QStringLiteral("trend"), QStringLiteral("Temperature trend"));
     trend->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(trend, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &at) { showContextMenu(trend->mapToGlobal(at)); });
 
-    noreply = new QLabel(this);
-    namecontrol(noreply, QStringLiteral("noreply"), QStringLiteral("Controller silence"));
-    QPalette palette = noreply->palette();
+    noReply = new QLabel(this);
+    nameControl(noReply, QStringLiteral("noReply"), QStringLiteral("Controller silence"));
+    QPalette palette = noReply->palette();
     palette.setColor(QPalette::WindowText, QColor(255, 0, 0));
     palette.setColor(QPalette::Window, QColor(255, 255, 255, 220));
-    noreply->setPalette(palette);
-    noreply->setAutoFillBackground(true);
-    noreply->setAlignment(Qt::AlignCenter);
-    noreply->hide();
+    noReply->setPalette(palette);
+    noReply->setAutoFillBackground(true);
+    noReply->setAlignment(Qt::AlignCenter);
+    noReply->hide();
 
     runRecord = new RunRecord(this);
     connect(runRecord, &RunRecord::failed, this, [](const QString &path, const QString &reason) {
@@ -74,13 +74,13 @@ void main::createHistory()
 
 void main::placeHistory()
 {
-    const qreal dpi = designdpi(this);
+    const qreal dpi = designDpi(this);
     const int margin = twips(bandMarginTwips, dpi);
     const int top = twips(bandTopTwips, dpi) + ruleClearancePx;
     trend->setGeometry(margin, top, width() - 2 * margin, height() - top - margin);
-    noreply->adjustSize();
-    noreply->move(trend->x() + (trend->width() - noreply->width()) / 2, top + margin);
-    noreply->raise();
+    noReply->adjustSize();
+    noReply->move(trend->x() + (trend->width() - noReply->width()) / 2, top + margin);
+    noReply->raise();
 }
 
 void main::resizeEvent(QResizeEvent *event)
@@ -114,7 +114,7 @@ void main::noteSent(const QByteArray &frame)
 {
     // What went out on the line, so that a refused or unsent command never shows as sent.
     if (frame.size() != setpointFrameSize || frame[1] != char(6) ||
-        quint8(frame[2]) != setpointregister >> 8 || quint8(frame[3]) != (setpointregister & 0xff))
+        quint8(frame[2]) != setpointRegister >> 8 || quint8(frame[3]) != (setpointRegister & 0xff))
         return;
     const qint16 tenths = qint16(quint16(quint8(frame[4])) << 8 | quint8(frame[5]));
     lastSetpointSent = tenths / 10.0;
@@ -131,10 +131,10 @@ void main::notePoll()
     }
     if (unansweredPolls >= silentPolls && !silent) {
         silent = true;
-        noreply->setText(QStringLiteral("No reply from the controller since %1")
+        noReply->setText(QStringLiteral("No reply from the controller since %1")
                              .arg(lastHeard.time().toString(QStringLiteral("HH:mm:ss"))));
         placeHistory();
-        noreply->show();
+        noReply->show();
         trend->addGap(nowKey());
         recordRow(QStringLiteral("no reply"), RunRow::none);
     }
@@ -153,7 +153,7 @@ void main::notePollingOff()
 void main::silenceEnds()
 {
     silent = false;
-    noreply->hide();
+    noReply->hide();
     recordRow(QStringLiteral("replies again"), RunRow::none);
 }
 
@@ -197,18 +197,18 @@ void main::beginRunRecord()
 main::RunEnding main::runEnding(const QString &reason) const
 {
     if (!reason.isEmpty())
-        return {reason, runsbegun};
+        return {reason, runsBegun};
     if (!portready)
-        return {QStringLiteral("port lost"), runsbegun};
+        return {QStringLiteral("port lost"), runsBegun};
     if (runCompleted)
-        return {QStringLiteral("completed"), runsbegun};
-    return {QStringLiteral("stopped by the operator"), runsbegun};
+        return {QStringLiteral("completed"), runsBegun};
+    return {QStringLiteral("stopped by the operator"), runsBegun};
 }
 
 void main::endRunRecord(const RunEnding &ending)
 {
     // a run begun again inside the stop's pause has a record of its own
-    if (ending.run != runsbegun || !runRecord->recording())
+    if (ending.run != runsBegun || !runRecord->recording())
         return;
     recordRow(ending.reason, RunRow::none);
     runRecord->end();

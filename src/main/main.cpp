@@ -42,8 +42,8 @@ namespace chamber {
 
 namespace {
 
-constexpr int tickms = 250;
-const QString portsettings = QStringLiteral("9600,n,8,1");
+constexpr int tickMs = 250;
+const QString portSettings = QStringLiteral("9600,n,8,1");
 
 QString indexed(const char *name, int index)
 {
@@ -56,7 +56,7 @@ main::main(SerialLink *link, QWidget *parent)
     : QWidget(parent)
     , rs232(link)
 {
-    createcontrols();
+    createControls();
     createHistory();
 
     connect(Timer1, &QTimer::timeout, this, &main::Timer1_Timer);
@@ -81,103 +81,103 @@ main::main(SerialLink *link, QWidget *parent)
     Timer1->start();
 }
 
-void main::createcontrols()
+void main::createControls()
 {
-    const qreal dpi = designdpi(this);
+    const qreal dpi = designDpi(this);
     setWindowTitle(QStringLiteral("Temperature controller"));
-    setFont(designfont(12, true));
+    setFont(designFont(12, true));
     resize(twips(7935, dpi), twips(8085, dpi));
 
     auto place = [dpi](QWidget *widget, int left, int top, int width, int height) {
-        widget->setGeometry(twipsrect(left, top, width, height, dpi));
+        widget->setGeometry(twipsRect(left, top, width, height, dpi));
     };
-    auto textbox = [&](const QString &name, const QString &spoken, const QString &text, int left,
+    auto textBox = [&](const QString &name, const QString &spoken, const QString &text, int left,
                        int top, int width, int height) {
         auto *edit = new QLineEdit(text, this);
         edit->setAlignment(Qt::AlignCenter);
         place(edit, left, top, width, height);
-        namecontrol(edit, name, spoken);
+        nameControl(edit, name, spoken);
         return edit;
     };
-    auto checkbox = [&](const QString &name, const QString &spoken, const QString &caption,
+    auto checkBox = [&](const QString &name, const QString &spoken, const QString &caption,
                         int left, int top, int width, int height) {
         auto *box = new QCheckBox(caption, this);
         place(box, left, top, width, height);
-        namecontrol(box, name, spoken);
+        nameControl(box, name, spoken);
         return box;
     };
     auto label = [&](int index, const QString &caption, int left, int top, int width, int height) {
         auto *text = new QLabel(caption, this);
         text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         place(text, left, top, width, height);
-        namecontrol(text, indexed("Label1", index), caption);
+        nameControl(text, indexed("Label1", index), caption);
         Label1[index] = text;
     };
 
-    const char *buttoncaptions[] = {"Set Temp", "Read Temp"};
-    const int buttonleft[] = {120, 1800};
+    const char *buttonCaptions[] = {"Set Temp", "Read Temp"};
+    const int buttonLeft[] = {120, 1800};
     for (int i = 0; i < 2; ++i) {
-        Command1[i] = new QPushButton(QLatin1String(buttoncaptions[i]), this);
-        place(Command1[i], buttonleft[i], 60, 1635, 435);
-        namecontrol(Command1[i], indexed("Command1", i), QLatin1String(buttoncaptions[i]));
+        Command1[i] = new QPushButton(QLatin1String(buttonCaptions[i]), this);
+        place(Command1[i], buttonLeft[i], 60, 1635, 435);
+        nameControl(Command1[i], indexed("Command1", i), QLatin1String(buttonCaptions[i]));
     }
-    autoread = checkbox("autoread", "Auto", "Auto", 3600, 120, 1035, 300);
-    tmult = textbox("tmult", "Dwell multiplier", "1", 6600, 60, 615, 405);
+    autoread = checkBox("autoread", "Auto", "Auto", 3600, 120, 1035, 300);
+    tmult = textBox("tmult", "Dwell multiplier", "1", 6600, 60, 615, 405);
     tmult->hide();
-    autosamples = checkbox("autosamples", "Reply indicator", QString(), 7560, 180, 195, 300);
+    autosamples = checkBox("autosamples", "Reply indicator", QString(), 7560, 180, 195, 300);
     autosamples->setEnabled(false);
-    setpoint = textbox("setpoint", "Setpoint, degrees C", "25.0", 120, 540, 1635, 435);
-    currenttemp = textbox("currenttemp", "Temperature, degrees C", "0.0", 1800, 540, 1635, 435);
+    setpoint = textBox("setpoint", "Setpoint, degrees C", "25.0", 120, 540, 1635, 435);
+    currenttemp = textBox("currenttemp", "Temperature, degrees C", "0.0", 1800, 540, 1635, 435);
     label(3, "Errors", 3600, 600, 915, 315);
-    errorcount = textbox("errorcount", "Errors", "0", 4440, 540, 1455, 435);
+    errorcount = textBox("errorcount", "Errors", "0", 4440, 540, 1455, 435);
     errorcount->setReadOnly(true);
     portselect = new QComboBox(this);
     portselect->addItem(QStringLiteral("Combo1"));
     place(portselect, 6000, 540, 1815, 420);
-    namecontrol(portselect, "portselect", "Serial port");
+    nameControl(portselect, "portselect", "Serial port");
 
     label(1, "Setpoints - DegC", 120, 1260, 2835, 315);
-    const int pointleft[] = {600, 2520, 4440, 6360};
-    const char *setpointtexts[] = {"75.0", "25.0", "35.0", "25.0"};
+    const int pointLeft[] = {600, 2520, 4440, 6360};
+    const char *setpointTexts[] = {"75.0", "25.0", "35.0", "25.0"};
     for (int i = 0; i < 4; ++i)
         setpoints[i] =
-            textbox(indexed("setpoints", i), QStringLiteral("Setpoint %1, degrees C").arg(i + 1),
-                    QLatin1String(setpointtexts[i]), pointleft[i], 1620, 975, 375);
-    const int rampleft[] = {5460, 7380};
+            textBox(indexed("setpoints", i), QStringLiteral("Setpoint %1, degrees C").arg(i + 1),
+                    QLatin1String(setpointTexts[i]), pointLeft[i], 1620, 975, 375);
+    const int rampLeft[] = {5460, 7380};
     for (int i = 0; i < 2; ++i)
         rampenable[i] =
-            checkbox(indexed("rampenable", i), QStringLiteral("Use point %1").arg(i + 3), QString(),
-                     rampleft[i], 1680, 255, 300);
-    const int dwellleft[] = {1080, 3000, 4980, 6840};
+            checkBox(indexed("rampenable", i), QStringLiteral("Use point %1").arg(i + 3), QString(),
+                     rampLeft[i], 1680, 255, 300);
+    const int dwellLeft[] = {1080, 3000, 4980, 6840};
     for (int i = 0; i < 4; ++i)
-        dwells[i] = textbox(indexed("dwells", i), QStringLiteral("Dwell %1").arg(i + 1),
-                            QStringLiteral("5"), dwellleft[i], 3420, 975, 375);
+        dwells[i] = textBox(indexed("dwells", i), QStringLiteral("Dwell %1").arg(i + 1),
+                            QStringLiteral("5"), dwellLeft[i], 3420, 975, 375);
     label(0, "Dwells - Seconds", 120, 3840, 3135, 315);
     label(2, "Cycles", 120, 4260, 915, 315);
-    cycles[0] = textbox(indexed("cycles", 0), "Cycles to run", "1", 1080, 4260, 975, 375);
+    cycles[0] = textBox(indexed("cycles", 0), "Cycles to run", "1", 1080, 4260, 975, 375);
     cycles[0]->setMaxLength(3);
-    cycles[1] = textbox(indexed("cycles", 1), "Cycles begun", "0", 2100, 4260, 975, 375);
+    cycles[1] = textBox(indexed("cycles", 1), "Cycles begun", "0", 2100, 4260, 975, 375);
     cycles[1]->setReadOnly(true);
-    cyclerun = checkbox("cyclerun", "Run", "Run", 3180, 4320, 975, 300);
+    cyclerun = checkBox("cyclerun", "Run", "Run", 3180, 4320, 975, 300);
     cyclerun->setEnabled(false);
-    cyclemode = textbox("cyclemode", "Cycle state", "Hold", 5580, 4260, 975, 375);
+    cyclemode = textBox("cyclemode", "Cycle state", "Hold", 5580, 4260, 975, 375);
     cyclemode->setReadOnly(true);
-    countdown = textbox("countdown", "Dwell seconds left", "0", 6600, 4260, 1215, 375);
+    countdown = textBox("countdown", "Dwell seconds left", "0", 6600, 4260, 1215, 375);
     countdown->setReadOnly(true);
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(tickms);
+    Timer1->setInterval(tickMs);
 
     // Tab order by the design's tab index; labels take no focus and disabled or hidden controls
     // are skipped by Qt itself.
-    const QList<QWidget *> taborder = {
+    const QList<QWidget *> tabOrder = {
         Command1[0],  setpoint,     Command1[1],  portselect,   currenttemp,   autoread,
         errorcount,   autosamples,  dwells[0],    dwells[1],    dwells[2],     dwells[3],
         setpoints[0], setpoints[1], setpoints[2], setpoints[3], rampenable[0], rampenable[1],
         cycles[0],    cycles[1],    cyclerun,     countdown,    cyclemode,     tmult};
-    for (qsizetype i = 1; i < taborder.size(); ++i)
-        setTabOrder(taborder[i - 1], taborder[i]);
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
     Command1[0]->setFocus();
 
     const auto line = [](int x1, int y1, int x2, int y2, int thickness) {
@@ -197,12 +197,12 @@ void main::createcontrols()
 void main::paintEvent(QPaintEvent *)
 {
     // Drawn on the window itself, so every control covers the lines that run beneath it.
-    const qreal dpi = designdpi(this);
+    const qreal dpi = designDpi(this);
     QPainter painter(this);
     const QColor colour = palette().color(QPalette::WindowText);
     auto draw = [&](const LineShape &shape) {
         painter.setPen(QPen(colour, shape.thickness, Qt::SolidLine, Qt::FlatCap));
-        const QLine &l = shape.twipsline;
+        const QLine &l = shape.twipsLine;
         painter.drawLine(twips(l.x1(), dpi), twips(l.y1(), dpi), twips(l.x2(), dpi),
                          twips(l.y2(), dpi));
     };
@@ -239,7 +239,7 @@ void main::portscan(std::array<QString, 101> &datalist)
         portok = true;
         const QString name = QStringLiteral("COM%1").arg(i);
         rs232->ClosePort();
-        if (!rs232->OpenPort(name, portsettings))
+        if (!rs232->OpenPort(name, portSettings))
             portok = false;
         rs232->ClosePort();
         if (portok) {
@@ -271,7 +271,7 @@ void main::Form_QueryUnload()
 void main::Form_Unload()
 {
     Timer1->stop();
-    if (basicutilities::pumpdepth() > 0) {
+    if (basicutilities::pumpDepth() > 0) {
         // Closed inside a pause, the reply decoder, the scan or a modal alert: unwinding would run
         // the rest of the interrupted handler (and perhaps send a command), so end here and now.
         std::fflush(nullptr);

@@ -33,7 +33,7 @@ struct StartOptions;
 // A line shape of the static profile diagram: end points in twips, thickness in pixels.
 struct LineShape
 {
-    QLine twipsline;
+    QLine twipsLine;
     int thickness;
 };
 
@@ -90,7 +90,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
-    void createcontrols();
+    void createControls();
     void portscan(std::array<QString, 101> &datalist);
     void Form_QueryUnload();
     void Form_Unload();
@@ -101,10 +101,10 @@ private:
 
     void startcycle();
     void stopcycle();
-    void takestep(int step);
-    void approachstart(int point, int nextstep);
-    bool approachtest(int point) const;
-    void dwellstart(int point);
+    void takeStep(int step);
+    void approachStart(int point, int nextStep);
+    bool approachTest(int point) const;
+    void dwellStart(int point);
 
     void registerNumericFields();
     bool portselectFilter(QObject *watched, QEvent *event);
@@ -118,7 +118,7 @@ private:
     void choosePort(const QString &name);
 
     void normalise(QLineEdit *field, int decimals, bool limited);
-    int numericfield_KeyPress(QLineEdit *field, int decimals, bool limited, int KeyAscii);
+    int numericFieldKeyPress(QLineEdit *field, int decimals, bool limited, int KeyAscii);
 
     // The trend, the run record and the watch for a silent controller (src/main/history.cpp).
     struct RunEnding
@@ -179,14 +179,14 @@ private:
     int cyclestep = 0;
     qint64 dwellcount = 0;
     int tickcount = 0;
-    bool intick = false;     // a tick is inside its poll or step; a nested one must not step
-    bool atsetpoint = false; // the approach began at its setpoint: the point counts as reached
-    int runsbegun = 0;       // counts startcycle: a run begun inside a pause must stand
+    bool inTick = false;     // a tick is inside its poll or step; a nested one must not step
+    bool atSetpoint = false; // the approach began at its setpoint: the point counts as reached
+    int runsBegun = 0;       // counts startcycle: a run begun inside a pause must stand
     bool losingPort = false; // the run is being stopped because its port was lost
     QString profileFolder;   // where the file selection dialog was last left
 
     TrendPlot *trend = nullptr;
-    QLabel *noreply = nullptr;
+    QLabel *noReply = nullptr;
     RunRecord *runRecord = nullptr;
     QString recordsFolderPath;
     QElapsedTimer runClock;

@@ -80,9 +80,9 @@ QString main::chooseProfileFile(const QString &title)
 {
     Z_selectfile *dialog = Z_selectfile::instance();
     dialog->setWindowTitle(title);
-    dialog->setpattern(QStringLiteral("*.") + profileSuffix);
+    dialog->setPattern(QStringLiteral("*.") + profileSuffix);
     if (!profileFolder.isEmpty())
-        dialog->setpath(profileFolder); // a folder removed since then leaves the dialog's own
+        dialog->setPath(profileFolder); // a folder removed since then leaves the dialog's own
     {
         basicutilities::PumpScope pumping;
         // pumps events: tick and replies may run here

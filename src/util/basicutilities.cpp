@@ -22,7 +22,7 @@ namespace chamber::basicutilities {
 namespace {
 
 int pumps = 0;
-bool alertopen = false;
+bool alertOpen = false;
 
 struct DeferredAlert
 {
@@ -35,13 +35,13 @@ QList<DeferredAlert> deferredAlerts;
 
 void showDeferredAlert()
 {
-    if (alertopen || deferredAlerts.isEmpty())
+    if (alertOpen || deferredAlerts.isEmpty())
         return;
     const DeferredAlert next = deferredAlerts.takeFirst();
     alert(next.title, next.msgtext, next.kind, next.error);
 }
 
-qint64 monotonicms()
+qint64 monotonicMs()
 {
     static QElapsedTimer started = [] {
         QElapsedTimer timer;
@@ -51,7 +51,7 @@ qint64 monotonicms()
     return started.elapsed();
 }
 
-QString errorreport(const ErrorRecord &error)
+QString errorReport(const ErrorRecord &error)
 {
     // the blank before a non-negative number stands where a minus sign would be
     const qint64 number = error.number;
@@ -61,7 +61,7 @@ QString errorreport(const ErrorRecord &error)
            error.description;
 }
 
-void setalignment(QTextEdit *edit, Qt::Alignment alignment)
+void alignParagraphs(QTextEdit *edit, Qt::Alignment alignment)
 {
     // setAlignment() alone only touches the paragraph under the cursor
     QTextCursor cursor(edit->document());
@@ -95,24 +95,24 @@ bool alert(const QString &title, const QString &msgtext, int kind, const ErrorRe
     if (kind < 0 || kind > 2)
         return false;
     // one alert at a time: a handler running inside the open alert's loop gets nothing
-    if (alertopen)
+    if (alertOpen)
         return false;
     if (kind != 1)
         QApplication::beep();
 
     Z_alert dialog;
     dialog.setWindowTitle(title);
-    dialog.message->setPlainText(kind == 2 ? errorreport(error) : msgtext);
-    setalignment(dialog.message, kind == 1 ? Qt::AlignLeft : Qt::AlignHCenter);
+    dialog.message->setPlainText(kind == 2 ? errorReport(error) : msgtext);
+    alignParagraphs(dialog.message, kind == 1 ? Qt::AlignLeft : Qt::AlignHCenter);
     centre(&dialog);
 
-    alertopen = true;
+    alertOpen = true;
     {
         PumpScope pumping;
         // pumps events: tick and replies may run here
         dialog.exec();
     }
-    alertopen = false;
+    alertOpen = false;
     // from the event loop, once the caller of this alert has had its answer
     if (!deferredAlerts.isEmpty())
         QTimer::singleShot(0, qApp, showDeferredAlert);
@@ -123,7 +123,7 @@ void alertWhenFree(const QString &title, const QString &msgtext, int kind, const
 {
     if (kind < 0 || kind > 2)
         return;
-    if (alertopen)
+    if (alertOpen)
         deferredAlerts.append({title, msgtext, kind, error});
     else
         alert(title, msgtext, kind, error);
@@ -134,7 +134,7 @@ void delay(int hundredths, const MonotonicClock &clock)
     // 0: return at once, no pause, no event pumping
     if (hundredths == 0)
         return;
-    const MonotonicClock now = clock ? clock : MonotonicClock(monotonicms);
+    const MonotonicClock now = clock ? clock : MonotonicClock(monotonicMs);
     const qint64 start = now();
     const qint64 end = start + qint64(hundredths) * 10;
 
@@ -165,13 +165,13 @@ void delay(int hundredths, const MonotonicClock &clock)
     }
 }
 
-int numerickey(int keyascii)
+int numerickey(int KeyAscii)
 {
     // compared as they stand: a code beyond 16 bits must not pass for the digit it ends with
-    if (keyascii >= 48 && keyascii <= 57)
-        return keyascii;
-    if (keyascii == 46 || keyascii == 13 || keyascii == 8 || keyascii == 127)
-        return keyascii;
+    if (KeyAscii >= 48 && KeyAscii <= 57)
+        return KeyAscii;
+    if (KeyAscii == 46 || KeyAscii == 13 || KeyAscii == 8 || KeyAscii == 127)
+        return KeyAscii;
     return 0;
 }
 
@@ -185,7 +185,7 @@ PumpScope::~PumpScope()
     --pumps;
 }
 
-int pumpdepth()
+int pumpDepth()
 {
     return pumps;
 }

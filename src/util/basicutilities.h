@@ -30,8 +30,8 @@ using MonotonicClock = std::function<qint64()>;
 // by default), at least once; 0 returns at once without processing events.
 void delay(int hundredths, const MonotonicClock &clock = {});
 
-// keyascii when it may be typed into a numeric field (digits, ".", Enter, Backspace, 127), else 0.
-int numerickey(int keyascii);
+// KeyAscii when it may be typed into a numeric field (digits, ".", Enter, Backspace, 127), else 0.
+int numerickey(int KeyAscii);
 
 // Places that process window events (delay, the reply decoder, the modal alert, the port scan)
 // count themselves here, so that closing the window inside one of them can end the program at once.
@@ -43,6 +43,6 @@ public:
     PumpScope(const PumpScope &) = delete;
     PumpScope &operator=(const PumpScope &) = delete;
 };
-int pumpdepth();
+int pumpDepth();
 
 } // namespace chamber::basicutilities

@@ -7,26 +7,26 @@
 
 namespace chamber {
 
-constexpr int twipsperinch = 1440;
+constexpr int twipsPerInch = 1440;
 
 // The logical dpi of the screen the widget is on (96 on a standard screen: 15 twips a pixel).
-inline qreal designdpi(const QWidget *widget)
+inline qreal designDpi(const QWidget *widget)
 {
     return widget->logicalDpiX();
 }
 
 inline int twips(int value, qreal dpi)
 {
-    return qRound(value * dpi / twipsperinch);
+    return qRound(value * dpi / twipsPerInch);
 }
 
-inline QRect twipsrect(int left, int top, int width, int height, qreal dpi)
+inline QRect twipsRect(int left, int top, int width, int height, qreal dpi)
 {
     return QRect(twips(left, dpi), twips(top, dpi), twips(width, dpi), twips(height, dpi));
 }
 
 // "MS Sans Serif" is not on most systems: the nearest sans-serif face at the same size and weight.
-inline QFont designfont(qreal points, bool bold)
+inline QFont designFont(qreal points, bool bold)
 {
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setStyleHint(QFont::SansSerif);
@@ -39,7 +39,7 @@ inline QFont designfont(qreal points, bool bold)
 
 // Names a control for tests, automation tools and screen readers: objectName and accessible
 // description carry the control's name ("setpoints(2)"), the accessible name what a user hears.
-inline void namecontrol(QWidget *widget, const QString &name, const QString &spoken)
+inline void nameControl(QWidget *widget, const QString &name, const QString &spoken)
 {
     widget->setObjectName(name);
     widget->setAccessibleDescription(name);

@@ -12,7 +12,7 @@ namespace chamber {
 
 namespace {
 
-bool isdigitchar(QChar c)
+bool isDigitChar(QChar c)
 {
     // QChar::isDigit() would also accept Arabic-Indic and other non-ASCII digits
     return c.unicode() >= u'0' && c.unicode() <= u'9';
@@ -32,24 +32,24 @@ double readnumber(QStringView text)
     }
 
     std::string digits;
-    bool seenpoint = false;
-    bool seendigit = false;
-    bool integerpartnonzero = false;
+    bool seenPoint = false;
+    bool seenDigit = false;
+    bool integerPartNonZero = false;
     for (; i < text.size(); ++i) {
         const QChar c = text[i];
-        if (isdigitchar(c)) {
-            seendigit = true;
-            if (!seenpoint && c != u'0')
-                integerpartnonzero = true;
+        if (isDigitChar(c)) {
+            seenDigit = true;
+            if (!seenPoint && c != u'0')
+                integerPartNonZero = true;
             digits.push_back(char(c.unicode()));
-        } else if (c == u'.' && !seenpoint) {
-            seenpoint = true;
+        } else if (c == u'.' && !seenPoint) {
+            seenPoint = true;
             digits.push_back('.');
         } else {
             break;
         }
     }
-    if (!seendigit)
+    if (!seenDigit)
         return 0.0;
 
     double value = 0.0;
@@ -58,7 +58,7 @@ double readnumber(QStringView text)
                                 .ec;
     if (error == std::errc::result_out_of_range) {
         // too many digits before the point saturates; only a tiny fraction can underflow
-        value = integerpartnonzero ? DBL_MAX : 0.0;
+        value = integerPartNonZero ? DBL_MAX : 0.0;
     } else if (error != std::errc()) {
         return 0.0;
     }
@@ -99,14 +99,14 @@ QString writenumber(double value, int decimals)
     // the digits that stay: all those before the point plus the wanted decimals
     const long long keep = (long long)exponent + 1 + decimals;
     std::string kept;
-    bool roundup = false;
+    bool roundUp = false;
     if (keep >= (long long)significant.size()) {
         kept = significant + std::string(std::size_t(keep) - significant.size(), '0');
     } else if (keep >= 0) {
         kept = significant.substr(0, std::size_t(keep));
-        roundup = significant[std::size_t(keep)] >= '5';
+        roundUp = significant[std::size_t(keep)] >= '5';
     }
-    if (roundup) {
+    if (roundUp) {
         auto it = kept.rbegin();
         for (; it != kept.rend() && *it == '9'; ++it)
             *it = '0';
@@ -116,9 +116,9 @@ QString writenumber(double value, int decimals)
             ++*it;
     }
 
-    const std::size_t firstnonzero = kept.find_first_not_of('0');
-    const bool zero = firstnonzero == std::string::npos;
-    kept.erase(0, zero ? kept.size() : firstnonzero);
+    const std::size_t firstNonZero = kept.find_first_not_of('0');
+    const bool zero = firstNonZero == std::string::npos;
+    kept.erase(0, zero ? kept.size() : firstNonZero);
     // at least one digit before the point
     if (kept.size() < std::size_t(decimals) + 1)
         kept.insert(0, std::size_t(decimals) + 1 - kept.size(), '0');

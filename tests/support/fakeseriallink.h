@@ -24,18 +24,18 @@ public:
             error = {8002, QStringLiteral("Invalid port number")};
             return false;
         }
-        openport = port;
+        openPort = port;
         return true;
     }
     void ClosePort() override
     {
         calls << QStringLiteral("close");
-        openport.clear();
+        openPort.clear();
     }
     void SendData(const QByteArray &frame) override
     {
         calls << QStringLiteral("send %1").arg(QString::fromLatin1(frame.toHex(' ')));
-        if (openport.isEmpty())
+        if (openPort.isEmpty())
             return;
         sent << frame;
         if (answer)
@@ -63,7 +63,7 @@ public:
     // The port fails under the window, as an unplugged adapter does.
     void lose(const QString &description)
     {
-        openport.clear();
+        openPort.clear();
         error = {12, description};
         emit PortLost();
     }
@@ -71,7 +71,7 @@ public:
     QSet<QString> present;     // names that open
     QStringList calls;         // every open, close and send, in order
     QList<QByteArray> sent;    // frames written while a port was open
-    QString openport;          // empty when closed
+    QString openPort;          // empty when closed
     ErrorRecord error;
     std::function<void(const QByteArray &)> answer; // called for each frame sent
     QByteArray pending;

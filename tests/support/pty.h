@@ -26,89 +26,89 @@ namespace chamber {
 // Opens a pty pair and a temporary folder with the link COMn to the slave side, for
 // CHAMBERCTL_PORTS. The test holds the master: what it writes arrives at the port, and what the
 // port sends can be read from it. The slave stays open here too, so the line lives on while the
-// port under test is closed; closemaster() makes the far end vanish.
+// port under test is closed; closeMaster() makes the far end vanish.
 class Pty
 {
 public:
     explicit Pty(int number = 5)
-        : comname(QStringLiteral("COM%1").arg(number))
+        : comName(QStringLiteral("COM%1").arg(number))
     {
         char path[256] = {};
-        if (::openpty(&masterfd, &slavefd, path, nullptr, nullptr) != 0)
+        if (::openpty(&masterFd, &slaveFd, path, nullptr, nullptr) != 0)
             return; // both stay -1
         termios tio;
-        if (::tcgetattr(slavefd, &tio) == 0) {
+        if (::tcgetattr(slaveFd, &tio) == 0) {
             ::cfmakeraw(&tio);
-            ::tcsetattr(slavefd, TCSANOW, &tio);
+            ::tcsetattr(slaveFd, TCSANOW, &tio);
         }
-        ::fcntl(masterfd, F_SETFL, ::fcntl(masterfd, F_GETFL) | O_NONBLOCK);
-        slavepath = QFile::decodeName(path);
-        linked = folder.isValid() && publish(folder.filePath(comname));
+        ::fcntl(masterFd, F_SETFL, ::fcntl(masterFd, F_GETFL) | O_NONBLOCK);
+        slavePath = QFile::decodeName(path);
+        linked = folder.isValid() && publish(folder.filePath(comName));
     }
     ~Pty()
     {
-        closemaster();
-        ::close(slavefd);
+        closeMaster();
+        ::close(slaveFd);
     }
     Pty(const Pty &) = delete;
     Pty &operator=(const Pty &) = delete;
 
-    bool isvalid() const { return masterfd >= 0 && linked; }
-    QString portsdir() const { return folder.path(); } // for CHAMBERCTL_PORTS
-    QString name() const { return comname; }           // "COM5"
-    int master() const { return masterfd; }
-    int slave() const { return slavefd; } // for tcgetattr(): the settings the port was given
+    bool isValid() const { return masterFd >= 0 && linked; }
+    QString portsDir() const { return folder.path(); } // for CHAMBERCTL_PORTS
+    QString name() const { return comName; }           // "COM5"
+    int master() const { return masterFd; }
+    int slave() const { return slaveFd; } // for tcgetattr(): the settings the port was given
 
-    // Makes the port reachable under linkpath too, as a link re-pointed at a replugged adapter.
-    bool publish(const QString &linkpath) const { return QFile::link(slavepath, linkpath); }
+    // Makes the port reachable under linkPath too, as a link re-pointed at a replugged adapter.
+    bool publish(const QString &linkPath) const { return QFile::link(slavePath, linkPath); }
 
     // Writes every byte to the line, waiting up to a second for room.
     bool write(const QByteArray &bytes)
     {
         qsizetype done = 0;
         const QDeadlineTimer deadline(1000);
-        while (done < bytes.size() && masterfd >= 0 && !deadline.hasExpired()) {
+        while (done < bytes.size() && masterFd >= 0 && !deadline.hasExpired()) {
             const ssize_t n =
-                ::write(masterfd, bytes.constData() + done, size_t(bytes.size() - done));
+                ::write(masterFd, bytes.constData() + done, size_t(bytes.size() - done));
             if (n < 0 && errno != EAGAIN && errno != EINTR)
                 return false;
             done += qMax<ssize_t>(n, 0);
-            pollfd p{masterfd, POLLOUT, 0}; // room for the rest
+            pollfd p{masterFd, POLLOUT, 0}; // room for the rest
             ::poll(&p, 1, 10);
         }
         return done == bytes.size();
     }
 
-    // Reads until count bytes have come or timeoutms has passed. Pumps events while it waits,
+    // Reads until count bytes have come or timeoutMs has passed. Pumps events while it waits,
     // since QSerialPort writes from the event loop.
-    QByteArray readcount(qsizetype count, int timeoutms)
+    QByteArray readCount(qsizetype count, int timeoutMs)
     {
         QByteArray bytes;
         char chunk[4096];
-        const QDeadlineTimer deadline(timeoutms);
-        while (masterfd >= 0) {
+        const QDeadlineTimer deadline(timeoutMs);
+        while (masterFd >= 0) {
             QCoreApplication::processEvents();
-            for (ssize_t n; (n = ::read(masterfd, chunk, sizeof chunk)) > 0;)
+            for (ssize_t n; (n = ::read(masterFd, chunk, sizeof chunk)) > 0;)
                 bytes.append(chunk, n);
             if (bytes.size() >= count || deadline.hasExpired())
                 break;
-            pollfd p{masterfd, POLLIN, 0};
+            pollfd p{masterFd, POLLIN, 0};
             ::poll(&p, 1, int(qMin<qint64>(10, deadline.remainingTime())));
         }
         return bytes;
     }
-    // Waits up to timeoutms for bytes from the port and returns those that have come.
-    QByteArray readavailable(int timeoutms) { return readcount(1, timeoutms); }
+    // Waits up to timeoutMs for bytes from the port and returns those that have come.
+    QByteArray readAvailable(int timeoutMs) { return readCount(1, timeoutMs); }
 
     // The far end vanishes, as when the other program quits or the cable's adapter goes.
-    void closemaster() { ::close(std::exchange(masterfd, -1)); }
+    void closeMaster() { ::close(std::exchange(masterFd, -1)); }
 
 private:
-    int masterfd = -1;
-    int slavefd = -1;
+    int masterFd = -1;
+    int slaveFd = -1;
     bool linked = false;
-    QString comname;
-    QString slavepath;
+    QString comName;
+    QString slavePath;
     QTemporaryDir folder;
 };
 

@@ -38,30 +38,30 @@ int main(int argc, char *argv[])
     window.Form_Load();
     window.show();
 
-    auto closewindow = [&] {
+    auto closeWindow = [&] {
         std::puts("closing");
         std::fflush(stdout);
         link.closing = true;
         window.close();
     };
-    auto *readtemp = window.findChild<QPushButton *>("Command1(1)");
+    auto *readTemp = window.findChild<QPushButton *>("Command1(1)");
     if (mode == "pause") {
         window.findChild<QComboBox *>("portselect")->setCurrentIndex(1);
-        link.answer = [&](const QByteArray &) { QTimer::singleShot(0, closewindow); };
-        readtemp->click();
+        link.answer = [&](const QByteArray &) { QTimer::singleShot(0, closeWindow); };
+        readTemp->click();
     } else if (mode == "run") {
         // a recorded run, the window closed inside the pause after a tick's poll
         window.setRecordsFolder(QString::fromLocal8Bit(argv[2]));
         window.findChild<QComboBox *>("portselect")->setCurrentIndex(1);
         window.findChild<QCheckBox *>("cyclerun")->setChecked(true);
-        link.answer = [&](const QByteArray &) { QTimer::singleShot(0, closewindow); };
+        link.answer = [&](const QByteArray &) { QTimer::singleShot(0, closeWindow); };
         window.Timer1_Timer();
     } else if (mode == "alert") {
         // no port chosen: the click raises the modal alert, which stays open
-        QTimer::singleShot(200, closewindow);
-        readtemp->click();
+        QTimer::singleShot(200, closeWindow);
+        readTemp->click();
     } else if (mode == "idle") {
-        QTimer::singleShot(0, closewindow);
+        QTimer::singleShot(0, closeWindow);
         const int code = app.exec();
         std::printf("ended %d\n", code);
         return code;

@@ -10,7 +10,7 @@
 
 namespace chamber {
 
-constexpr int simstartms = 15000; // generous for a sanitizer build on a busy machine
+constexpr int simStartMs = 15000; // generous for a sanitizer build on a busy machine
 
 // Stopped with SIGTERM and reaped when it leaves scope. Its log is read whenever events are
 // processed, since a simulator whose log pipe fills up stops answering.
@@ -27,10 +27,10 @@ public:
 
     // Waits for the CHAMBERCTL_PORTS line and takes the folder from it; false, with the log
     // printed, if the simulator ended first or never said it.
-    bool waitready()
+    bool waitReady()
     {
         static constexpr char key[] = "CHAMBERCTL_PORTS=";
-        const QDeadlineTimer deadline(simstartms);
+        const QDeadlineTimer deadline(simStartMs);
         while (!process.canReadLine() && process.waitForReadyRead(int(deadline.remainingTime()))) {
         }
         const QByteArray line = process.readLine().trimmed();
@@ -49,7 +49,7 @@ public:
         err += process.readAllStandardError();
         return QString::fromLocal8Bit(err);
     }
-    QStringList loglines(const QString &prefix)
+    QStringList logLines(const QString &prefix)
     {
         QStringList lines;
         for (const QString &line : log().split('\n'))
@@ -65,9 +65,9 @@ public:
         const qint64 pid = process.processId(); // never 0: kill(0) would hit our own group
         if (process.state() != QProcess::NotRunning && pid > 0) {
             ::kill(pid_t(pid), signal);
-            if (!process.waitForFinished(simstartms)) {
+            if (!process.waitForFinished(simStartMs)) {
                 process.kill();
-                process.waitForFinished(simstartms); // a crash exit, reported below
+                process.waitForFinished(simStartMs); // a crash exit, reported below
             }
         }
         if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)

@@ -15,26 +15,26 @@ namespace chamber {
 
 namespace {
 
-int stopwritefd = -1;
+int stopWriteFd = -1;
 
-extern "C" void onstopsignal(int)
+extern "C" void onStopSignal(int)
 {
     // Only async-signal-safe work here: the main loop sees the byte and ends cleanly.
     const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(stopwritefd, &byte, 1);
+    [[maybe_unused]] const ssize_t n = ::write(stopWriteFd, &byte, 1);
 }
 
-bool catchstopsignals(int &stopreadfd)
+bool catchStopSignals(int &stopReadFd)
 {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
         return false;
-    stopreadfd = fds[0];
-    stopwritefd = fds[1];
+    stopReadFd = fds[0];
+    stopWriteFd = fds[1];
     struct sigaction action
     {
     };
-    action.sa_handler = onstopsignal;
+    action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         if (::sigaction(signal, &action, nullptr) != 0)
@@ -47,9 +47,9 @@ bool catchstopsignals(int &stopreadfd)
 
 int simulate(const std::vector<std::string> &args)
 {
-    const ParsedOptions parsed = parseoptions(args);
+    const ParsedOptions parsed = parseOptions(args);
     if (parsed.outcome == ParsedOptions::Help) {
-        std::fputs(helptext().c_str(), stdout);
+        std::fputs(helpText().c_str(), stdout);
         return 0;
     }
     if (parsed.outcome == ParsedOptions::Error) {
@@ -57,18 +57,18 @@ int simulate(const std::vector<std::string> &args)
         return 2;
     }
 
-    int stopreadfd = -1;
-    if (!catchstopsignals(stopreadfd)) {
+    int stopReadFd = -1;
+    if (!catchStopSignals(stopReadFd)) {
         std::perror("chamber-sim: cannot catch signals");
         return 1;
     }
     SimPort port;
     std::string error;
-    if (!port.setup(parsed.options.portsdir, parsed.options.name, error)) {
+    if (!port.setup(parsed.options.portsDir, parsed.options.name, error)) {
         std::fprintf(stderr, "chamber-sim: %s\n", error.c_str());
         return 1;
     }
-    Simulator simulator(parsed.options, port, stopreadfd);
+    Simulator simulator(parsed.options, port, stopReadFd);
     if (!simulator.run(error)) {
         std::fprintf(stderr, "chamber-sim: %s\n", error.c_str());
         return 1;

@@ -11,7 +11,7 @@ namespace chamber {
 namespace {
 
 // Whole text must be a finite decimal number; from_chars ignores the locale, unlike strtod.
-std::optional<double> readdouble(const std::string &text)
+std::optional<double> readDouble(const std::string &text)
 {
     const char *first = text.data();
     const char *last = text.data() + text.size();
@@ -24,7 +24,7 @@ std::optional<double> readdouble(const std::string &text)
     return value;
 }
 
-std::optional<long> readinteger(const std::string &text)
+std::optional<long> readInteger(const std::string &text)
 {
     long value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -33,7 +33,7 @@ std::optional<long> readinteger(const std::string &text)
     return value;
 }
 
-bool validportname(const std::string &name)
+bool validPortName(const std::string &name)
 {
     // The program looks for COM1 to COM99 only.
     if (name.size() < 4 || name.size() > 5 || name.compare(0, 3, "COM") != 0)
@@ -50,7 +50,7 @@ bool validportname(const std::string &name)
 
 } // namespace
 
-ParsedOptions parseoptions(const std::vector<std::string> &args)
+ParsedOptions parseOptions(const std::vector<std::string> &args)
 {
     ParsedOptions parsed;
     SimOptions &o = parsed.options;
@@ -62,11 +62,11 @@ ParsedOptions parseoptions(const std::vector<std::string> &args)
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string option = args[i];
-        std::optional<std::string> inlinevalue;
+        std::optional<std::string> inlineValue;
         if (option.rfind("--", 0) == 0) {
             const auto equals = option.find('=');
             if (equals != std::string::npos) {
-                inlinevalue = option.substr(equals + 1);
+                inlineValue = option.substr(equals + 1);
                 option.resize(equals);
             }
         }
@@ -76,7 +76,7 @@ ParsedOptions parseoptions(const std::vector<std::string> &args)
             return parsed;
         }
         if (option == "-v" || option == "--log") {
-            if (inlinevalue)
+            if (inlineValue)
                 return fail("option " + option + " takes no value");
             o.log = true;
             continue;
@@ -96,8 +96,8 @@ ParsedOptions parseoptions(const std::vector<std::string> &args)
         }
 
         std::string value;
-        if (inlinevalue) {
-            value = *inlinevalue;
+        if (inlineValue) {
+            value = *inlineValue;
         } else {
             if (i + 1 >= args.size())
                 return fail("option " + option + " needs a value");
@@ -105,28 +105,28 @@ ParsedOptions parseoptions(const std::vector<std::string> &args)
         }
 
         auto number = [&](double low, double high) -> std::optional<double> {
-            const auto d = readdouble(value);
+            const auto d = readDouble(value);
             if (!d || *d < low || *d > high)
                 return std::nullopt;
             return d;
         };
         auto integer = [&](long low, long high) -> std::optional<long> {
-            const auto n = readinteger(value);
+            const auto n = readInteger(value);
             if (!n || *n < low || *n > high)
                 return std::nullopt;
             return n;
         };
         const std::string bad = "bad value '" + value + "' for " + option + ": ";
-        constexpr double maxseconds = 1e6;
+        constexpr double maxSeconds = 1e6;
 
         if (option == "--name") {
-            if (!validportname(value))
+            if (!validPortName(value))
                 return fail(bad + "expected COM1 to COM99");
             o.name = value;
         } else if (option == "--ports-dir") {
             if (value.empty())
                 return fail(bad + "expected a folder");
-            o.portsdir = value;
+            o.portsDir = value;
         } else if (option == "--rate") {
             const auto d = number(0, 1e6);
             if (!d)
@@ -152,38 +152,38 @@ ParsedOptions parseoptions(const std::vector<std::string> &args)
             const auto n = integer(1, 1000000);
             if (!n)
                 return fail(bad + "expected a whole number, 1 or more");
-            o.badcrcevery = int(*n);
+            o.badCrcEvery = int(*n);
         } else if (option == "--max-setpoint") {
             const auto d = number(-1e6, 1e6);
             if (!d)
                 return fail(bad + "expected degrees C");
-            o.maxsetpoint = *d;
+            o.maxSetpoint = *d;
         } else if (option == "--split-reply") {
             const auto n = integer(0, 60000);
             if (!n)
                 return fail(bad + "expected milliseconds from 0 to 60000");
-            o.splitreplyms = int(*n);
+            o.splitReplyMs = int(*n);
         } else if (option == "--silent-after") {
-            const auto d = number(0, maxseconds);
+            const auto d = number(0, maxSeconds);
             if (!d)
                 return fail(bad + "expected seconds, 0 or more");
-            o.silentafter = *d;
+            o.silentAfter = *d;
         } else if (option == "--silent-for") {
-            const auto d = number(0, maxseconds);
+            const auto d = number(0, maxSeconds);
             if (!d || *d <= 0)
                 return fail(bad + "expected seconds, more than 0");
-            o.silentfor = *d;
+            o.silentFor = *d;
         } else if (option == "--exit-after") {
-            const auto d = number(0, maxseconds);
+            const auto d = number(0, maxSeconds);
             if (!d || *d <= 0)
                 return fail(bad + "expected seconds, more than 0");
-            o.exitafter = *d;
+            o.exitAfter = *d;
         }
     }
     return parsed;
 }
 
-std::string helptext()
+std::string helpText()
 {
     return R"(Usage: chamber-sim [options]
 

@@ -10,17 +10,17 @@ namespace chamber {
 struct SimOptions
 {
     std::string name = "COM1"; // the link's name in the ports folder
-    std::string portsdir;      // empty: a new temporary folder, removed at the end
+    std::string portsDir;      // empty: a new temporary folder, removed at the end
     double rate = 2.0;         // degrees C per second toward the setpoint
     double ambient = 23.0;     // starting temperature and setpoint, degrees C
     double noise = 0.0;        // +- degrees C, uniform, added to each reading
     std::optional<unsigned> seed;
-    int badcrcevery = 0;               // 0: every reply has a good CRC
-    std::optional<double> maxsetpoint; // degrees C; a higher setpoint is refused
-    int splitreplyms = -1;             // < 0: replies go out in one piece
-    std::optional<double> silentafter; // seconds after start
-    std::optional<double> silentfor;   // seconds; none: until the end
-    std::optional<double> exitafter;   // seconds after start
+    int badCrcEvery = 0;               // 0: every reply has a good CRC
+    std::optional<double> maxSetpoint; // degrees C; a higher setpoint is refused
+    int splitReplyMs = -1;             // < 0: replies go out in one piece
+    std::optional<double> silentAfter; // seconds after start
+    std::optional<double> silentFor;   // seconds; none: until the end
+    std::optional<double> exitAfter;   // seconds after start
     bool log = false;
 };
 
@@ -31,8 +31,8 @@ struct ParsedOptions
     std::string error; // for Error: what was wrong, one line
 };
 
-ParsedOptions parseoptions(const std::vector<std::string> &args);
+ParsedOptions parseOptions(const std::vector<std::string> &args);
 
-std::string helptext();
+std::string helpText();
 
 } // namespace chamber

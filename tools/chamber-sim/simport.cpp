@@ -18,12 +18,12 @@ namespace chamber {
 
 namespace {
 
-std::string syserror(const std::string &what)
+std::string sysError(const std::string &what)
 {
     return what + ": " + std::strerror(errno);
 }
 
-std::string readlinktext(const std::string &path)
+std::string readLinkText(const std::string &path)
 {
     char target[PATH_MAX];
     const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
@@ -32,7 +32,7 @@ std::string readlinktext(const std::string &path)
 
 // 9600 8N1 raw: no echo, no line editing, no CR/LF translation in either direction. Held on
 // our own slave descriptor, these settings outlive each client's open and close.
-bool makeraw(int fd)
+bool makeRaw(int fd)
 {
     termios tio{};
     if (::tcgetattr(fd, &tio) != 0)
@@ -58,53 +58,53 @@ SimPort::~SimPort()
     }
 }
 
-bool SimPort::setup(const std::string &portsdir, const std::string &name, std::string &error)
+bool SimPort::setup(const std::string &portsDir, const std::string &name, std::string &error)
 {
     master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0) {
-        error = syserror("cannot create a pseudo-terminal");
+        error = sysError("cannot create a pseudo-terminal");
         return false;
     }
     char pts[PATH_MAX];
     if (::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
         ::ptsname_r(master, pts, sizeof pts) != 0) {
-        error = syserror("cannot unlock the pseudo-terminal");
+        error = sysError("cannot unlock the pseudo-terminal");
         return false;
     }
-    slavename = pts;
+    slaveName = pts;
     slave = ::open(pts, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (slave < 0) {
-        error = syserror("cannot open " + slavename);
+        error = sysError("cannot open " + slaveName);
         return false;
     }
-    if (!makeraw(slave)) {
-        error = syserror("cannot set " + slavename + " to 9600 8N1 raw");
+    if (!makeRaw(slave)) {
+        error = sysError("cannot set " + slaveName + " to 9600 8N1 raw");
         return false;
     }
     // Non-blocking, so a client that never reads cannot stall the simulator on a full line.
     const int flags = ::fcntl(master, F_GETFL);
     if (flags < 0 || ::fcntl(master, F_SETFL, flags | O_NONBLOCK) != 0) {
-        error = syserror("cannot make the pseudo-terminal non-blocking");
+        error = sysError("cannot make the pseudo-terminal non-blocking");
         return false;
     }
 
     // Watched only after our own open, so that open is not counted as a client.
     watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (watch < 0 || ::inotify_add_watch(watch, pts, IN_OPEN | IN_CLOSE) < 0) {
-        error = syserror("cannot watch " + slavename);
+        error = sysError("cannot watch " + slaveName);
         return false;
     }
 
-    std::string dir = portsdir;
+    std::string dir = portsDir;
     if (dir.empty()) {
         const char *tmp = std::getenv("TMPDIR");
         std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/chamber-sim-XXXXXX";
         if (::mkdtemp(pattern.data()) == nullptr) {
-            error = syserror("cannot make a folder from " + pattern);
+            error = sysError("cannot make a folder from " + pattern);
             return false;
         }
         dir = pattern;
-        madefolder = true;
+        madeFolder = true;
     } else {
         struct stat st
         {
@@ -115,21 +115,21 @@ bool SimPort::setup(const std::string &portsdir, const std::string &name, std::s
                 return false;
             }
         } else if (errno == ENOENT && ::mkdir(dir.c_str(), 0755) == 0) {
-            madefolder = true;
+            madeFolder = true;
         } else {
-            error = syserror("cannot make the folder " + dir);
+            error = sysError("cannot make the folder " + dir);
             return false;
         }
     }
     // Absolute, so a client started elsewhere finds the same folder.
     char absolute[PATH_MAX];
     if (::realpath(dir.c_str(), absolute) == nullptr) {
-        folderpath = dir;
-        error = syserror("cannot resolve " + dir);
+        folderPath = dir;
+        error = sysError("cannot resolve " + dir);
         return false;
     }
-    folderpath = absolute;
-    link = folderpath + "/" + name;
+    folderPath = absolute;
+    link = folderPath + "/" + name;
 
     struct stat st
     {
@@ -141,25 +141,25 @@ bool SimPort::setup(const std::string &portsdir, const std::string &name, std::s
         {
         };
         const bool stale = S_ISLNK(st.st_mode) &&
-                           (::stat(link.c_str(), &target) != 0 || readlinktext(link) == slavename);
+                           (::stat(link.c_str(), &target) != 0 || readLinkText(link) == slaveName);
         if (!stale) {
             error = link + " already exists (another simulator?)";
             return false;
         }
         if (::unlink(link.c_str()) != 0) {
-            error = syserror("cannot remove the stale link " + link);
+            error = sysError("cannot remove the stale link " + link);
             return false;
         }
     }
-    if (::symlink(slavename.c_str(), link.c_str()) != 0) {
-        error = syserror("cannot make the link " + link);
+    if (::symlink(slaveName.c_str(), link.c_str()) != 0) {
+        error = sysError("cannot make the link " + link);
         return false;
     }
     linked = true;
     return true;
 }
 
-std::vector<SimPort::Event> SimPort::readevents()
+std::vector<SimPort::Event> SimPort::readEvents()
 {
     std::vector<Event> events;
     alignas(inotify_event) char buffer[4096];
@@ -169,24 +169,24 @@ std::vector<SimPort::Event> SimPort::readevents()
             break; // EAGAIN: nothing more pending
         for (ssize_t at = 0; at < n;) {
             const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
-            if ((event->mask & IN_Q_OVERFLOW) && openclients == 0) {
+            if ((event->mask & IN_Q_OVERFLOW) && openClients == 0) {
                 // Opens were lost: assume someone is there rather than drop every reply.
-                openclients = 1;
+                openClients = 1;
                 ++connection;
             }
             if (event->mask & IN_OPEN) {
-                if (openclients++ == 0) {
-                    discardunread(); // in case the close and this open came in one batch
+                if (openClients++ == 0) {
+                    discardUnread(); // in case the close and this open came in one batch
                     ++connection;
                 }
                 events.push_back(Event::Opened);
             }
             if (event->mask & IN_CLOSE) {
-                if (openclients > 0 && --openclients == 0) {
+                if (openClients > 0 && --openClients == 0) {
                     // The terminal keeps what a client left unread across its close, and the
                     // next client would take it for the start of a reply. The sooner it goes,
                     // the better: a client that opens and reads at once could still see it.
-                    discardunread();
+                    discardUnread();
                     // A client that died without clearing exclusive mode would lock out the
                     // next one, since our own descriptor keeps the terminal alive.
                     ::ioctl(slave, TIOCNXCL);
@@ -199,7 +199,7 @@ std::vector<SimPort::Event> SimPort::readevents()
     return events;
 }
 
-void SimPort::discardunread()
+void SimPort::discardUnread()
 {
     ::tcflush(slave, TCIFLUSH);
 }
@@ -208,13 +208,13 @@ void SimPort::unpublish()
 {
     if (linked) {
         // Only our own link: someone may have replaced it meanwhile.
-        if (readlinktext(link) == slavename)
+        if (readLinkText(link) == slaveName)
             ::unlink(link.c_str());
         linked = false;
     }
-    if (madefolder) {
-        ::rmdir(folderpath.c_str()); // fails, harmlessly, if others put files there
-        madefolder = false;
+    if (madeFolder) {
+        ::rmdir(folderPath.c_str()); // fails, harmlessly, if others put files there
+        madeFolder = false;
     }
 }
 

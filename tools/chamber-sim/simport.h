@@ -21,18 +21,18 @@ public:
 
     // Creates the terminal and the link. False with error set when anything fails; whatever
     // was made so far is undone by the destructor.
-    bool setup(const std::string &portsdir, const std::string &name, std::string &error);
+    bool setup(const std::string &portsDir, const std::string &name, std::string &error);
 
-    int masterfd() const { return master; }
-    int watchfd() const { return watch; }
-    const std::string &folder() const { return folderpath; }
-    const std::string &linkpath() const { return link; }
-    const std::string &terminal() const { return slavename; }
+    int masterFd() const { return master; }
+    int watchFd() const { return watch; }
+    const std::string &folder() const { return folderPath; }
+    const std::string &linkPath() const { return link; }
+    const std::string &terminal() const { return slaveName; }
 
     enum class Event { Opened, Closed };
     // The clients' opens and closes since the last call, oldest first; never blocks.
-    std::vector<Event> readevents();
-    int clients() const { return openclients; }
+    std::vector<Event> readEvents();
+    int clients() const { return openClients; }
     // Counts connections: it grows each time the first client opens the idle port.
     unsigned generation() const { return connection; }
 
@@ -41,17 +41,17 @@ public:
 
 private:
     // Drops bytes written for a client that it never read.
-    void discardunread();
+    void discardUnread();
 
     int master = -1;
     int slave = -1;
     int watch = -1;
-    std::string slavename;
-    std::string folderpath;
+    std::string slaveName;
+    std::string folderPath;
     std::string link;
-    bool madefolder = false;
+    bool madeFolder = false;
     bool linked = false;
-    int openclients = 0;
+    int openClients = 0;
     unsigned connection = 0;
 };
 

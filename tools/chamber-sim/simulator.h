@@ -20,8 +20,8 @@ namespace chamber {
 class Simulator
 {
 public:
-    // stopfd: becomes readable when the simulator should end (a signal arrived).
-    Simulator(const SimOptions &options, SimPort &port, int stopfd);
+    // stopFd: becomes readable when the simulator should end (a signal arrived).
+    Simulator(const SimOptions &options, SimPort &port, int stopFd);
     ~Simulator();
     Simulator(const Simulator &) = delete;
     Simulator &operator=(const Simulator &) = delete;
@@ -33,27 +33,27 @@ private:
     using Clock = std::chrono::steady_clock;
     using Bytes = std::vector<std::uint8_t>;
 
-    bool newcontext(std::string &error);
-    void serveone();
+    bool newContext(std::string &error);
+    void serveOne();
     Bytes answer(const Bytes &request);
     Bytes capture(const std::function<void()> &build);
     Bytes refuse(const Bytes &request, int code, const std::string &why);
-    void applysetpoint(std::uint16_t value);
-    bool abovemaximum(std::uint16_t value) const;
+    void applySetpoint(std::uint16_t value);
+    bool aboveMaximum(std::uint16_t value) const;
     void send(Bytes reply, unsigned connection);
-    bool writeall(const std::uint8_t *data, std::size_t length);
-    bool waitbetweenpieces(int ms, unsigned connection);
+    bool writeAll(const std::uint8_t *data, std::size_t length);
+    bool waitBetweenPieces(int ms, unsigned connection);
     void drain(const std::string &why);
-    void handleportevents();
-    void updatemodel();
-    bool silentnow() const;
-    double secondssincestart() const;
-    int msuntilexit() const; // -1: no end set
+    void handlePortEvents();
+    void updateModel();
+    bool silentNow() const;
+    double secondsSinceStart() const;
+    int msUntilExit() const; // -1: no end set
     void log(const std::string &line) const;
 
     SimOptions options;
     SimPort &port;
-    int stopfd;
+    int stopFd;
     bool stopping = false;
     std::string fatal; // why serving had to stop
 
@@ -67,12 +67,12 @@ private:
     };
     std::unique_ptr<modbus_t, ContextFree> ctx;
     std::unique_ptr<modbus_mapping_t, MappingFree> mapping;
-    int capturepipe[2] = {-1, -1};
+    int capturePipe[2] = {-1, -1};
 
     ThermalModel model;
     std::mt19937 random;
     Clock::time_point start;
-    Clock::time_point lastupdate;
+    Clock::time_point lastUpdate;
     unsigned long long replies = 0;
 };
 

@@ -6,10 +6,10 @@
 
 namespace chamber {
 
-ThermalModel::ThermalModel(double ambient, double ratepersecond)
+ThermalModel::ThermalModel(double ambient, double ratePerSecond)
     : current(ambient)
     , target(ambient)
-    , rate(ratepersecond)
+    , rate(ratePerSecond)
 {}
 
 void ThermalModel::advance(double seconds)
@@ -24,16 +24,16 @@ void ThermalModel::advance(double seconds)
         current += gap > 0 ? step : -step;
 }
 
-std::int16_t totenths(double degrees)
+std::int16_t toTenths(double degrees)
 {
     const double tenths = std::round(degrees * 10.0);
     return std::int16_t(std::clamp(tenths, -32768.0, 32767.0));
 }
 
-double fromtenths(std::uint16_t registervalue)
+double fromTenths(std::uint16_t registerValue)
 {
     // A register is 16-bit two's complement: FF9C is -10.0 degrees.
-    return std::int16_t(registervalue) / 10.0;
+    return std::int16_t(registerValue) / 10.0;
 }
 
 } // namespace chamber

@@ -8,13 +8,13 @@ namespace chamber {
 class ThermalModel
 {
 public:
-    ThermalModel(double ambient, double ratepersecond);
+    ThermalModel(double ambient, double ratePerSecond);
 
     // Moves the temperature toward the setpoint for the given time; it stops there, never past.
     void advance(double seconds);
     double temperature() const { return current; }
     double setpoint() const { return target; }
-    void setsetpoint(double degrees) { target = degrees; }
+    void setSetpoint(double degrees) { target = degrees; }
 
 private:
     double current;
@@ -23,7 +23,7 @@ private:
 };
 
 // Degrees C as the register holds them: tenths, halves away from zero, clamped to 16 bits.
-std::int16_t totenths(double degrees);
-double fromtenths(std::uint16_t registervalue);
+std::int16_t toTenths(double degrees);
+double fromTenths(std::uint16_t registerValue);
 
 } // namespace chamber
