@@ -75,8 +75,8 @@ private slots:
         QTest::newRow("listed port") << "COM1";
         QTest::newRow("port the scan did not find") << "COM99";
     }
-    // --port, --profile, --records and --auto against chamber-sim offering COM1, started as main() does:
-    // the profile is in the fields and readings come in. A port the scan did not find is
+    // --port, --profile, --records and --auto against chamber-sim offering COM1, started as main()
+    // does: the profile is in the fields and readings come in. A port the scan did not find is
     // reported, the list stays on "Select", and "Auto" waits for the operator to open a port.
     void start()
     {

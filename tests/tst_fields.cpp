@@ -16,9 +16,9 @@ using namespace chamber;
 
 namespace {
 
-const QStringList numericFieldNames = {"setpoint",     "setpoints(0)", "setpoints(1)", "setpoints(2)",
-                                   "setpoints(3)", "dwells(0)",    "dwells(1)",    "dwells(2)",
-                                   "dwells(3)",    "cycles(0)",    "cycles(1)"};
+const QStringList numericFieldNames = {
+    "setpoint",  "setpoints(0)", "setpoints(1)", "setpoints(2)", "setpoints(3)", "dwells(0)",
+    "dwells(1)", "dwells(2)",    "dwells(3)",    "cycles(0)",    "cycles(1)"};
 
 } // namespace
 

@@ -211,8 +211,8 @@ bool main::approachTest(int point) const
     const QString mode = cyclemode->text();
     const double temperature = readnumber(currenttemp->text());
     const double target = readnumber(setpoints[point]->text());
-    return (mode == QLatin1String("Heat") && temperature >= target)
-           || (mode == QLatin1String("Cool") && temperature <= target);
+    return (mode == QLatin1String("Heat") && temperature >= target) ||
+           (mode == QLatin1String("Cool") && temperature <= target);
 }
 
 void main::dwellStart(int point)

@@ -15,9 +15,9 @@ class SerialLink : public QObject
 public:
     using QObject::QObject;
     virtual bool OpenPort(const QString &port, const QString &settings) = 0; // false: lasterror()
-    virtual void ClosePort() = 0;                        // harmless when nothing is open
-    virtual void SendData(const QByteArray &frame) = 0;  // dropped when no port is open
-    virtual QByteArray ReadData() = 0;                   // every byte received since the last read
+    virtual void ClosePort() = 0;                       // harmless when nothing is open
+    virtual void SendData(const QByteArray &frame) = 0; // dropped when no port is open
+    virtual QByteArray ReadData() = 0;                  // every byte received since the last read
     virtual ErrorRecord lasterror() const = 0;
 
 signals:

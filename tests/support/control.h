@@ -5,8 +5,7 @@
 
 namespace chamber {
 
-template<typename T = QWidget>
-T *control(const QWidget &window, const QString &name)
+template<typename T = QWidget> T *control(const QWidget &window, const QString &name)
 {
     T *found = window.findChild<T *>(name);
     if (!found)

@@ -68,10 +68,10 @@ public:
         emit PortLost();
     }
 
-    QSet<QString> present;     // names that open
-    QStringList calls;         // every open, close and send, in order
-    QList<QByteArray> sent;    // frames written while a port was open
-    QString openPort;          // empty when closed
+    QSet<QString> present;  // names that open
+    QStringList calls;      // every open, close and send, in order
+    QList<QByteArray> sent; // frames written while a port was open
+    QString openPort;       // empty when closed
     ErrorRecord error;
     std::function<void(const QByteArray &)> answer; // called for each frame sent
     QByteArray pending;
