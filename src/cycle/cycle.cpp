@@ -36,30 +36,34 @@ void setBackground(QLineEdit *field, const QColor &colour)
 
 } // namespace
 
+void main::lockProfile(bool locked)
+{
+    for (QPushButton *button : Command1)
+        button->setEnabled(!locked);
+    portselect->setEnabled(!locked);
+    for (QCheckBox *box : rampenable)
+        box->setEnabled(!locked);
+    for (int i = 0; i < 4; ++i) {
+        setpoints[i]->setReadOnly(locked);
+        dwells[i]->setReadOnly(locked);
+    }
+    cycles[0]->setReadOnly(locked);
+}
+
 void main::startcycle()
 {
-    Command1[0]->setEnabled(false);
-    Command1[1]->setEnabled(false);
-    portselect->setEnabled(false);
-    rampenable[0]->setEnabled(false);
-    if (!rampenable[0]->isChecked()) {
-        setBackground(setpoints[2], grey);
-        setBackground(dwells[2], grey);
+    lockProfile(true);
+    // points 3 and 4 take part only with their boxes ticked
+    for (int i = 0; i < int(rampenable.size()); ++i) {
+        if (!rampenable[i]->isChecked()) {
+            setBackground(setpoints[i + 2], grey);
+            setBackground(dwells[i + 2], grey);
+        }
     }
-    rampenable[1]->setEnabled(false);
-    if (!rampenable[1]->isChecked()) {
-        setBackground(setpoints[3], grey);
-        setBackground(dwells[3], grey);
-    }
-    cycles[0]->setReadOnly(true);
     ++runsBegun;
     cyclestep = 0;
     dwellcount = 0;
     atSetpoint = false;
-    for (int i = 0; i < 4; ++i) {
-        setpoints[i]->setReadOnly(true);
-        dwells[i]->setReadOnly(true);
-    }
 }
 
 void main::stopcycle()
@@ -76,22 +80,13 @@ void main::stopcycle()
     // leave ticked but dead
     if (runsBegun != run)
         return;
-    Command1[0]->setEnabled(true);
-    Command1[1]->setEnabled(true);
-    portselect->setEnabled(true);
+    lockProfile(false);
     cyclestep = -1;
     dwellcount = 0;
-    rampenable[0]->setEnabled(true);
-    rampenable[1]->setEnabled(true);
     for (int i = 0; i < 4; ++i) {
         setBackground(setpoints[i], white);
         setBackground(dwells[i], white);
     }
-    for (int i = 0; i < 4; ++i) {
-        setpoints[i]->setReadOnly(false);
-        dwells[i]->setReadOnly(false);
-    }
-    cycles[0]->setReadOnly(false);
     cyclemode->setText(QStringLiteral("Hold"));
     setBackground(cyclemode, white);
     countdown->setText(QStringLiteral("0"));

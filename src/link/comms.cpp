@@ -89,18 +89,8 @@ void main::rs232_PortLost()
 {
     if (!portready)
         return;
-    const ErrorRecord lost = rs232->lasterror();
-    rs232->ClosePort();
-    portready = false;
-    if (cyclerun->isChecked()) {
-        losingPort = true;
-        cyclerun->setChecked(false); // ends the run through its click handler
-        losingPort = false;
-    }
-    cyclerun->setEnabled(false);
-    portselect->setCurrentIndex(0);
-    // pumps events: tick and replies may run here
-    basicutilities::alertWhenFree(QStringLiteral("Com port error"), QString(), 2, lost);
+    cyclerun->setEnabled(false); // a run needs a port again
+    dropPort(rs232->lasterror());
 }
 
 } // namespace chamber

@@ -198,7 +198,7 @@ main::RunEnding main::runEnding(const QString &reason) const
 {
     if (!reason.isEmpty())
         return {reason, runsBegun};
-    if (!portready)
+    if (losingPort)
         return {QStringLiteral("port lost"), runsBegun};
     if (runCompleted)
         return {QStringLiteral("completed"), runsBegun};

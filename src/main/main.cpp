@@ -2,6 +2,7 @@
 #include "main/main.h"
 
 #include "dialogs/rs232_portscanning.h"
+#include "link/portsettings.h"
 #include "record/runrecord.h"
 #include "util/basicutilities.h"
 #include "util/design.h"
@@ -43,7 +44,6 @@ namespace chamber {
 namespace {
 
 constexpr int tickMs = 250;
-const QString portSettings = QStringLiteral("9600,n,8,1");
 
 QString indexed(const char *name, int index)
 {

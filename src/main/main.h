@@ -101,6 +101,12 @@ private:
 
     void startcycle();
     void stopcycle();
+    // Locks the profile, the manual commands, the port list and the ramp boxes for a run, or
+    // gives them back.
+    void lockProfile(bool locked);
+    // Lets go of a port that failed, on opening or while open: closed, not ready, a run on it
+    // ended, "Select" chosen, and the operator told once with the error's report.
+    void dropPort(const ErrorRecord &error);
     void takeStep(int step);
     void approachStart(int point, int nextStep);
     bool approachTest(int point) const;

@@ -1,6 +1,7 @@
 // The operator's choice of serial port.
 #include "main/main.h"
 
+#include "link/portsettings.h"
 #include "util/basicutilities.h"
 
 #include <QCheckBox>
@@ -13,13 +14,8 @@ void main::portselect_Click()
     const int chosen = portselect->currentIndex();
     if (chosen > 0) {
         rs232->ClosePort();
-        if (!rs232->OpenPort(portselect->itemText(chosen), QStringLiteral("9600,n,8,1"))) {
-            // pumps events: tick and replies may run here
-            basicutilities::alert(QStringLiteral("Com port error"), QString(), 2,
-                                  rs232->lasterror());
-            rs232->ClosePort();
-            portready = false;
-            portselect->setCurrentIndex(0); // runs this handler again, which then does nothing
+        if (!rs232->OpenPort(portselect->itemText(chosen), portSettings)) {
+            dropPort(rs232->lasterror()); // "Run" stays as it was
             return;
         }
         portready = true;
@@ -29,6 +25,20 @@ void main::portselect_Click()
         portready = false;
         cyclerun->setEnabled(false);
     }
+}
+
+void main::dropPort(const ErrorRecord &error)
+{
+    rs232->ClosePort();
+    portready = false;
+    if (cyclerun->isChecked()) {
+        losingPort = true;
+        cyclerun->setChecked(false); // ends the run through its click handler
+        losingPort = false;
+    }
+    portselect->setCurrentIndex(0); // runs portselect_Click again, which then does nothing
+    // pumps events: tick and replies may run here
+    basicutilities::alertWhenFree(QStringLiteral("Com port error"), QString(), 2, error);
 }
 
 int main::portselect_KeyPress(int KeyAscii)
