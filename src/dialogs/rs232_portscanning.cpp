@@ -50,13 +50,11 @@ RS232_portscanning::RS232_portscanning(QWidget *parent)
     setAttribute(Qt::WA_ShowWithoutActivating);
     setFixedSize(twips(clientWidth, dpi), twips(clientHeight, dpi));
 
-    Command1 =
-        new WrappingButton(QStringLiteral("Scanning for serial ports, please wait..."), this);
-    Command1->setGeometry(twipsRect(60, 60, 2655, 855, dpi));
+    const QString caption = QStringLiteral("Scanning for serial ports, please wait...");
+    Command1 = place(new WrappingButton(caption, this), {60, 60, 2655, 855},
+                     QStringLiteral("Command1"), caption);
     Command1->setFont(designFont(12, true));
     Command1->setFocusPolicy(Qt::NoFocus);
-    nameControl(Command1, QStringLiteral("Command1"),
-                QStringLiteral("Scanning for serial ports, please wait..."));
 
     const QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
     if (screen) {

@@ -63,16 +63,15 @@ Z_alert::Z_alert(QWidget *parent)
     setFixedSize(twips(clientWidth, dpi), twips(clientHeight, dpi));
 
     // made first so that it lies beneath "OK"; it only carries the result and is never seen
-    respond = new QRadioButton(this);
-    respond->setGeometry(twipsRect(360, 2580, 255, 195, dpi));
+    respond = place(new QRadioButton(this), {360, 2580, 255, 195}, QStringLiteral("respond"),
+                    QStringLiteral("Result"));
     // an auto-exclusive radio button refuses to be cleared once checked
     respond->setAutoExclusive(false);
     respond->setChecked(false);
     respond->hide();
-    nameControl(respond, QStringLiteral("respond"), QStringLiteral("Result"));
 
-    message = new QTextEdit(this);
-    message->setGeometry(twipsRect(120, 60, 4575, 2415, dpi));
+    message = place(new QTextEdit(this), {120, 60, 4575, 2415}, QStringLiteral("message"),
+                    QStringLiteral("Message"));
     message->setReadOnly(true);
     message->setAcceptRichText(false);
     message->setLineWrapMode(QTextEdit::WidgetWidth);
@@ -84,14 +83,12 @@ Z_alert::Z_alert(QWidget *parent)
     palette.setColor(QPalette::Base, palette.color(QPalette::Button));
     message->setPalette(palette);
     message->setAlignment(Qt::AlignHCenter);
-    nameControl(message, QStringLiteral("message"), QStringLiteral("Message"));
 
     const std::array<QString, 2> captions{QStringLiteral("OK"), QStringLiteral("Cancel")};
     const std::array<int, 2> lefts{120, 3720};
     for (int i = 0; i < int(Command1.size()); ++i) {
-        Command1[i] = new QPushButton(captions[i], this);
-        Command1[i]->setGeometry(twipsRect(lefts[i], 2580, 975, 345, dpi));
-        nameControl(Command1[i], QStringLiteral("Command1(%1)").arg(i), captions[i]);
+        Command1[i] = place(new QPushButton(captions[i], this), {lefts[i], 2580, 975, 345},
+                            QStringLiteral("Command1(%1)").arg(i), captions[i]);
         connect(Command1[i], &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
     }
     respond->stackUnder(Command1[0]);

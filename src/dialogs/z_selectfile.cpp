@@ -82,55 +82,44 @@ Z_selectfile::Z_selectfile(QWidget *parent)
     setWindowIcon(folderIcon());
     setFixedSize(twips(clientWidth, dpi), twips(clientHeight, dpi));
 
-    dirlist = new QListWidget(this);
-    dirlist->setGeometry(twipsRect(2820, 240, 2430, 4365, dpi));
-    nameControl(dirlist, QStringLiteral("dirlist"), QStringLiteral("Directories"));
+    dirlist = place(new QListWidget(this), {2820, 240, 2430, 4365}, QStringLiteral("dirlist"),
+                    QStringLiteral("Directories"));
 
-    filelist = new QListWidget(this);
-    filelist->setGeometry(twipsRect(45, 1170, 2715, 4770, dpi));
+    filelist = place(new QListWidget(this), {45, 1170, 2715, 4770}, QStringLiteral("filelist"),
+                     QStringLiteral("Files"));
     filelist->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    nameControl(filelist, QStringLiteral("filelist"), QStringLiteral("Files"));
 
-    drivelist = new QComboBox(this);
-    drivelist->setGeometry(twipsRect(2805, 4860, 2445, 315, dpi));
+    drivelist = place(new QComboBox(this), {2805, 4860, 2445, 315}, QStringLiteral("drivelist"),
+                      QStringLiteral("Drives"));
     for (const QFileInfo &drive : QDir::drives()) {
         const QString root = drive.absoluteFilePath();
         drivelist->addItem(QDir::toNativeSeparators(root), root);
     }
-    nameControl(drivelist, QStringLiteral("drivelist"), QStringLiteral("Drives"));
 
-    filename = new QPlainTextEdit(this);
-    filename->setGeometry(twipsRect(45, 45, 2685, 780, dpi));
+    filename = place(new QPlainTextEdit(this), {45, 45, 2685, 780}, QStringLiteral("filename"),
+                     QStringLiteral("File names"));
     filename->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    nameControl(filename, QStringLiteral("filename"), QStringLiteral("File names"));
 
-    okbutton = new QPushButton(QStringLiteral("OK"), this);
-    okbutton->setGeometry(twipsRect(2820, 5220, 2430, 330, dpi));
-    nameControl(okbutton, QStringLiteral("okbutton"), QStringLiteral("OK"));
+    okbutton = place(new QPushButton(QStringLiteral("OK"), this), {2820, 5220, 2430, 330},
+                     QStringLiteral("okbutton"), QStringLiteral("OK"));
 
-    cancelbutton = new QPushButton(QStringLiteral("Cancel"), this);
-    cancelbutton->setGeometry(twipsRect(2820, 5640, 2430, 330, dpi));
-    nameControl(cancelbutton, QStringLiteral("cancelbutton"), QStringLiteral("Cancel"));
+    cancelbutton = place(new QPushButton(QStringLiteral("Cancel"), this), {2820, 5640, 2430, 330},
+                         QStringLiteral("cancelbutton"), QStringLiteral("Cancel"));
 
-    Label1 = new QLabel(QStringLiteral("Files: "), this);
-    Label1->setGeometry(twipsRect(45, 900, 1095, 255, dpi));
-    nameControl(Label1, QStringLiteral("Label1"), QStringLiteral("Files: "));
+    Label1 = place(new QLabel(QStringLiteral("Files: "), this), {45, 900, 1095, 255},
+                   QStringLiteral("Label1"), QStringLiteral("Files: "));
 
-    Label2 = new QLabel(QStringLiteral("Directories:"), this);
-    Label2->setGeometry(twipsRect(2820, 45, 1335, 255, dpi));
-    nameControl(Label2, QStringLiteral("Label2"), QStringLiteral("Directories:"));
+    Label2 = place(new QLabel(QStringLiteral("Directories:"), this), {2820, 45, 1335, 255},
+                   QStringLiteral("Label2"), QStringLiteral("Directories:"));
 
-    Label3 = new QLabel(QStringLiteral("Drives"), this);
-    Label3->setGeometry(twipsRect(2805, 4635, 630, 255, dpi));
-    nameControl(Label3, QStringLiteral("Label3"), QStringLiteral("Drives"));
+    Label3 = place(new QLabel(QStringLiteral("Drives"), this), {2805, 4635, 630, 255},
+                   QStringLiteral("Label3"), QStringLiteral("Drives"));
 
-    filemask = new QLineEdit(filePattern, this);
-    filemask->setGeometry(twipsRect(1500, 855, 1215, 285, dpi));
-    nameControl(filemask, QStringLiteral("filemask"), QStringLiteral("File pattern"));
+    filemask = place(new QLineEdit(filePattern, this), {1500, 855, 1215, 285},
+                     QStringLiteral("filemask"), QStringLiteral("File pattern"));
 
-    filecount = new QLineEdit(this);
-    filecount->setGeometry(twipsRect(495, 855, 945, 285, dpi));
-    nameControl(filecount, QStringLiteral("filecount"), QStringLiteral("Number of files"));
+    filecount = place(new QLineEdit(this), {495, 855, 945, 285}, QStringLiteral("filecount"),
+                      QStringLiteral("Number of files"));
 
     setTabOrder(dirlist, filelist);
     setTabOrder(filelist, drivelist);

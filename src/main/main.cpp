@@ -88,81 +88,67 @@ void main::createControls()
     setFont(designFont(12, true));
     resize(twips(7935, dpi), twips(8085, dpi));
 
-    auto place = [dpi](QWidget *widget, int left, int top, int width, int height) {
-        widget->setGeometry(twipsRect(left, top, width, height, dpi));
-    };
-    auto textBox = [&](const QString &name, const QString &spoken, const QString &text, int left,
-                       int top, int width, int height) {
-        auto *edit = new QLineEdit(text, this);
+    auto textBox = [this](const QString &name, const QString &spoken, const QString &text,
+                          TwipsPlace at) {
+        auto *edit = place(new QLineEdit(text, this), at, name, spoken);
         edit->setAlignment(Qt::AlignCenter);
-        place(edit, left, top, width, height);
-        nameControl(edit, name, spoken);
         return edit;
     };
-    auto checkBox = [&](const QString &name, const QString &spoken, const QString &caption,
-                        int left, int top, int width, int height) {
-        auto *box = new QCheckBox(caption, this);
-        place(box, left, top, width, height);
-        nameControl(box, name, spoken);
-        return box;
+    auto checkBox = [this](const QString &name, const QString &spoken, const QString &caption,
+                           TwipsPlace at) {
+        return place(new QCheckBox(caption, this), at, name, spoken);
     };
-    auto label = [&](int index, const QString &caption, int left, int top, int width, int height) {
-        auto *text = new QLabel(caption, this);
-        text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        place(text, left, top, width, height);
-        nameControl(text, indexed("Label1", index), caption);
-        Label1[index] = text;
+    auto label = [this](int index, const QString &caption, TwipsPlace at) {
+        Label1[index] = place(new QLabel(caption, this), at, indexed("Label1", index), caption);
+        Label1[index]->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     };
 
     const char *buttonCaptions[] = {"Set Temp", "Read Temp"};
     const int buttonLeft[] = {120, 1800};
-    for (int i = 0; i < 2; ++i) {
-        Command1[i] = new QPushButton(QLatin1String(buttonCaptions[i]), this);
-        place(Command1[i], buttonLeft[i], 60, 1635, 435);
-        nameControl(Command1[i], indexed("Command1", i), QLatin1String(buttonCaptions[i]));
-    }
-    autoread = checkBox("autoread", "Auto", "Auto", 3600, 120, 1035, 300);
-    tmult = textBox("tmult", "Dwell multiplier", "1", 6600, 60, 615, 405);
+    for (int i = 0; i < 2; ++i)
+        Command1[i] = place(new QPushButton(QLatin1String(buttonCaptions[i]), this),
+                            {buttonLeft[i], 60, 1635, 435}, indexed("Command1", i),
+                            QLatin1String(buttonCaptions[i]));
+    autoread = checkBox("autoread", "Auto", "Auto", {3600, 120, 1035, 300});
+    tmult = textBox("tmult", "Dwell multiplier", "1", {6600, 60, 615, 405});
     tmult->hide();
-    autosamples = checkBox("autosamples", "Reply indicator", QString(), 7560, 180, 195, 300);
+    autosamples = checkBox("autosamples", "Reply indicator", QString(), {7560, 180, 195, 300});
     autosamples->setEnabled(false);
-    setpoint = textBox("setpoint", "Setpoint, degrees C", "25.0", 120, 540, 1635, 435);
-    currenttemp = textBox("currenttemp", "Temperature, degrees C", "0.0", 1800, 540, 1635, 435);
-    label(3, "Errors", 3600, 600, 915, 315);
-    errorcount = textBox("errorcount", "Errors", "0", 4440, 540, 1455, 435);
+    setpoint = textBox("setpoint", "Setpoint, degrees C", "25.0", {120, 540, 1635, 435});
+    currenttemp = textBox("currenttemp", "Temperature, degrees C", "0.0", {1800, 540, 1635, 435});
+    label(3, "Errors", {3600, 600, 915, 315});
+    errorcount = textBox("errorcount", "Errors", "0", {4440, 540, 1455, 435});
     errorcount->setReadOnly(true);
-    portselect = new QComboBox(this);
+    portselect = place(new QComboBox(this), {6000, 540, 1815, 420}, "portselect", "Serial port");
     portselect->addItem(QStringLiteral("Combo1"));
-    place(portselect, 6000, 540, 1815, 420);
-    nameControl(portselect, "portselect", "Serial port");
 
-    label(1, "Setpoints - DegC", 120, 1260, 2835, 315);
+    label(1, "Setpoints - DegC", {120, 1260, 2835, 315});
     const int pointLeft[] = {600, 2520, 4440, 6360};
     const char *setpointTexts[] = {"75.0", "25.0", "35.0", "25.0"};
     for (int i = 0; i < 4; ++i)
         setpoints[i] =
             textBox(indexed("setpoints", i), QStringLiteral("Setpoint %1, degrees C").arg(i + 1),
-                    QLatin1String(setpointTexts[i]), pointLeft[i], 1620, 975, 375);
+                    QLatin1String(setpointTexts[i]), {pointLeft[i], 1620, 975, 375});
     const int rampLeft[] = {5460, 7380};
     for (int i = 0; i < 2; ++i)
         rampenable[i] =
             checkBox(indexed("rampenable", i), QStringLiteral("Use point %1").arg(i + 3), QString(),
-                     rampLeft[i], 1680, 255, 300);
+                     {rampLeft[i], 1680, 255, 300});
     const int dwellLeft[] = {1080, 3000, 4980, 6840};
     for (int i = 0; i < 4; ++i)
         dwells[i] = textBox(indexed("dwells", i), QStringLiteral("Dwell %1").arg(i + 1),
-                            QStringLiteral("5"), dwellLeft[i], 3420, 975, 375);
-    label(0, "Dwells - Seconds", 120, 3840, 3135, 315);
-    label(2, "Cycles", 120, 4260, 915, 315);
-    cycles[0] = textBox(indexed("cycles", 0), "Cycles to run", "1", 1080, 4260, 975, 375);
+                            QStringLiteral("5"), {dwellLeft[i], 3420, 975, 375});
+    label(0, "Dwells - Seconds", {120, 3840, 3135, 315});
+    label(2, "Cycles", {120, 4260, 915, 315});
+    cycles[0] = textBox(indexed("cycles", 0), "Cycles to run", "1", {1080, 4260, 975, 375});
     cycles[0]->setMaxLength(3);
-    cycles[1] = textBox(indexed("cycles", 1), "Cycles begun", "0", 2100, 4260, 975, 375);
+    cycles[1] = textBox(indexed("cycles", 1), "Cycles begun", "0", {2100, 4260, 975, 375});
     cycles[1]->setReadOnly(true);
-    cyclerun = checkBox("cyclerun", "Run", "Run", 3180, 4320, 975, 300);
+    cyclerun = checkBox("cyclerun", "Run", "Run", {3180, 4320, 975, 300});
     cyclerun->setEnabled(false);
-    cyclemode = textBox("cyclemode", "Cycle state", "Hold", 5580, 4260, 975, 375);
+    cyclemode = textBox("cyclemode", "Cycle state", "Hold", {5580, 4260, 975, 375});
     cyclemode->setReadOnly(true);
-    countdown = textBox("countdown", "Dwell seconds left", "0", 6600, 4260, 1215, 375);
+    countdown = textBox("countdown", "Dwell seconds left", "0", {6600, 4260, 1215, 375});
     countdown->setReadOnly(true);
 
     Timer1 = new QTimer(this);

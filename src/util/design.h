@@ -46,4 +46,19 @@ inline void nameControl(QWidget *widget, const QString &name, const QString &spo
     widget->setAccessibleName(spoken);
 }
 
+// A control's place in a window's design, in twips.
+struct TwipsPlace
+{
+    int left, top, width, height;
+};
+
+// Puts a control where the design has it, at its screen's dpi, and names it as nameControl does.
+template<typename Control>
+Control *place(Control *control, TwipsPlace at, const QString &name, const QString &spoken)
+{
+    control->setGeometry(twipsRect(at.left, at.top, at.width, at.height, designDpi(control)));
+    nameControl(control, name, spoken);
+    return control;
+}
+
 } // namespace chamber
