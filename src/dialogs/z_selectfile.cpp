@@ -1,7 +1,6 @@
 // The shared file selection dialog: its layout, its lists and the handlers that fill them.
 #include "dialogs/z_selectfile.h"
 
-#include "util/basicutilities.h"
 #include "util/design.h"
 
 #include <QCloseEvent>
@@ -260,11 +259,11 @@ void Z_selectfile::filelist_DblClick()
     for (int i = 0; i < filelist->count(); ++i) {
         const QListWidgetItem *entry = filelist->item(i);
         if (entry->isSelected()) {
-            names += basicutilities::listsep + entry->text();
+            names += listsep + entry->text();
             ++count;
         }
     }
-    filename->setPlainText(names.mid(basicutilities::listsep.size()));
+    filename->setPlainText(names.mid(listsep.size()));
     filecount->setText(QString::number(count));
 }
 

@@ -23,6 +23,9 @@ public:
     explicit Z_selectfile(QWidget *parent = nullptr);
     ~Z_selectfile() override;
 
+    // Two characters between the names collected into filename: one name a line.
+    static inline const QString listsep = QStringLiteral("\r\n");
+
     // The one dialog that callers share, made on first use; release() destroys it.
     static Z_selectfile *instance();
     static void release();

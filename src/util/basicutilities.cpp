@@ -1,4 +1,4 @@
-// The shared routines alert, delay and numerickey, and the pump counter and error record.
+// The shared routines alert and delay, and the count of places that pump events.
 #include "util/basicutilities.h"
 
 #include "dialogs/z_alert.h"
@@ -163,16 +163,6 @@ void delay(int hundredths, const MonotonicClock &clock)
         // pumps events: tick and replies may run here
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
-}
-
-int numerickey(int KeyAscii)
-{
-    // compared as they stand: a code beyond 16 bits must not pass for the digit it ends with
-    if (KeyAscii >= 48 && KeyAscii <= 57)
-        return KeyAscii;
-    if (KeyAscii == 46 || KeyAscii == 13 || KeyAscii == 8 || KeyAscii == 127)
-        return KeyAscii;
-    return 0;
 }
 
 PumpScope::PumpScope()

@@ -2,15 +2,13 @@
 #pragma once
 
 #include "util/errorrecord.h"
+#include "util/numerickey.h"
 
 #include <QString>
 
 #include <functional>
 
 namespace chamber::basicutilities {
-
-// Two characters between the names that Z_selectfile collects.
-inline const QString listsep = QStringLiteral("\r\n");
 
 // Shows the modal Z_alert. kind 0: beep, text centred; 1: no beep, text left; 2: beep, the
 // report of error (the one the caller's trap has just caught) centred; any other kind shows
@@ -30,8 +28,6 @@ using MonotonicClock = std::function<qint64()>;
 // by default), at least once; 0 returns at once without processing events.
 void delay(int hundredths, const MonotonicClock &clock = {});
 
-// KeyAscii when it may be typed into a numeric field (digits, ".", Enter, Backspace, 127), else 0.
-int numerickey(int KeyAscii);
 
 // Places that process window events (delay, the reply decoder, the modal alert, the port scan)
 // count themselves here, so that closing the window inside one of them can end the program at once.
