@@ -185,10 +185,29 @@ private:
     int cyclestep = 0;
     qint64 dwellcount = 0;
     int tickcount = 0;
-    bool inTick = false;     // a tick is inside its poll or step; a nested one must not step
     bool atSetpoint = false; // the approach began at its setpoint: the point counts as reached
-    int runsBegun = 0;       // counts startcycle: a run begun inside a pause must stand
-    bool losingPort = false; // the run is being stopped because its port was lost
+
+    // Re-entrancy. There is one thread, but four places process pending events while they run:
+    // the 50 ms pause after every command (delay), the reply decoder (process), the modal alert
+    // and the start-up scan; the right-click menu and the dialogs it opens are modal loops too.
+    // Inside them any handler can run nested: the tick, a reply, a click, the window closing.
+    // Every handler therefore reads the fields and flags it needs afresh after such a call, and
+    // these guards cover what re-reading cannot:
+    // - inTick: a tick is inside its poll or step. A tick that falls due inside its pause keeps
+    //   the dwell clock but neither polls nor steps, since a nested step would repeat the outer
+    //   one before it has stored its next cyclestep.
+    // - runsBegun: counts startcycle. A stop or step resuming after a pause in which "Run" was
+    //   ticked again leaves the new run alone instead of ending it or overwriting its step.
+    // - losingPort: the run is being ended because its port was lost; its stop sends nothing and
+    //   raises no alert of its own, since the loss is reported.
+    // - the alert's open flag (basicutilities): an alert asked for while one is open returns
+    //   false at once; news that must not be lost waits for it (alertWhenFree).
+    // - PumpScope (basicutilities): counts the pumping places on the stack, so that closing the
+    //   window inside one ends the program at once instead of unwinding into a handler that
+    //   might still send a command.
+    bool inTick = false;
+    int runsBegun = 0;
+    bool losingPort = false;
     QString profileFolder;   // where the file selection dialog was last left
 
     TrendPlot *trend = nullptr;
