@@ -13,7 +13,6 @@ public:
     // Moves the temperature toward the setpoint for the given time; it stops there, never past.
     void advance(double seconds);
     double temperature() const { return current; }
-    double setpoint() const { return target; }
     void setSetpoint(double degrees) { target = degrees; }
 
 private:
