@@ -44,11 +44,9 @@ protected:
 RS232_portscanning::RS232_portscanning(QWidget *parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
-    const qreal dpi = designDpi(this);
-    setWindowTitle(QStringLiteral(" "));
+    designDialog(this, clientWidth, clientHeight);
     // a notice, not a place to type: showing it must not take the focus from anyone
     setAttribute(Qt::WA_ShowWithoutActivating);
-    setFixedSize(twips(clientWidth, dpi), twips(clientHeight, dpi));
 
     const QString caption = QStringLiteral("Scanning for serial ports, please wait...");
     Command1 = place(new WrappingButton(caption, this), {60, 60, 2655, 855},

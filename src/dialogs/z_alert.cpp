@@ -56,11 +56,8 @@ QIcon alertIcon()
 Z_alert::Z_alert(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
 {
-    const qreal dpi = designDpi(this);
-    setFont(designFont(8.25, false));
-    setWindowTitle(QStringLiteral(" "));
+    designDialog(this, clientWidth, clientHeight);
     setWindowIcon(alertIcon());
-    setFixedSize(twips(clientWidth, dpi), twips(clientHeight, dpi));
 
     // made first so that it lies beneath "OK"; it only carries the result and is never seen
     respond = place(new QRadioButton(this), {360, 2580, 255, 195}, QStringLiteral("respond"),

@@ -75,11 +75,8 @@ Z_selectfile::Z_selectfile(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint)
 {
-    const qreal dpi = designDpi(this);
-    setFont(designFont(8.25, false));
-    setWindowTitle(QStringLiteral(" "));
+    designDialog(this, clientWidth, clientHeight);
     setWindowIcon(folderIcon());
-    setFixedSize(twips(clientWidth, dpi), twips(clientHeight, dpi));
 
     dirlist = place(new QListWidget(this), {2820, 240, 2430, 4365}, QStringLiteral("dirlist"),
                     QStringLiteral("Directories"));

@@ -39,35 +39,12 @@ qint32 numberFor(QSerialPort::SerialPortError code)
     }
 }
 
-QSerialPort::Parity parityFor(PortSettings::Parity parity)
-{
-    switch (parity) {
-    case PortSettings::Even:
-        return QSerialPort::EvenParity;
-    case PortSettings::Odd:
-        return QSerialPort::OddParity;
-    case PortSettings::Mark:
-        return QSerialPort::MarkParity;
-    case PortSettings::Space:
-        return QSerialPort::SpaceParity;
-    case PortSettings::None:
-        break;
-    }
-    return QSerialPort::NoParity;
-}
-
-QSerialPort::StopBits stopBitsFor(PortSettings::StopBits stopBits)
-{
-    switch (stopBits) {
-    case PortSettings::OneAndHalf:
-        return QSerialPort::OneAndHalfStop;
-    case PortSettings::Two:
-        return QSerialPort::TwoStop;
-    case PortSettings::One:
-        break;
-    }
-    return QSerialPort::OneStop;
-}
+// QSerialPort's values in the order of PortSettings' enums.
+constexpr QSerialPort::Parity parities[] = {QSerialPort::NoParity, QSerialPort::EvenParity,
+                                            QSerialPort::OddParity, QSerialPort::MarkParity,
+                                            QSerialPort::SpaceParity};
+constexpr QSerialPort::StopBits stopBits[] = {QSerialPort::OneStop, QSerialPort::OneAndHalfStop,
+                                              QSerialPort::TwoStop};
 
 // What a lost port's error record says. QSerialPort's own text is no help here: a vanished
 // pseudo-terminal reads end-of-file, and errno then still holds whatever an earlier call left.
@@ -146,9 +123,9 @@ bool QtSerialLink::OpenPort(const QString &port, const QString &settings)
     // control line is touched: pseudo-terminals refuse those calls.
     serial->setPortName(device);
     serial->setBaudRate(parsed->baud);
-    serial->setParity(parityFor(parsed->parity));
+    serial->setParity(parities[parsed->parity]);
     serial->setDataBits(QSerialPort::DataBits(parsed->dataBits));
-    serial->setStopBits(stopBitsFor(parsed->stopBits));
+    serial->setStopBits(stopBits[parsed->stopBits]);
     serial->setFlowControl(QSerialPort::NoFlowControl);
 
     opening = true;

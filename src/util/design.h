@@ -46,6 +46,16 @@ inline void nameControl(QWidget *widget, const QString &name, const QString &spo
     widget->setAccessibleName(spoken);
 }
 
+// How the shared dialogs start: a blank title, a client area of fixed size in twips at the
+// screen's dpi, and the design's "MS Sans Serif" 8.25 pt.
+inline void designDialog(QWidget *dialog, int widthTwips, int heightTwips)
+{
+    const qreal dpi = designDpi(dialog);
+    dialog->setFont(designFont(8.25, false));
+    dialog->setWindowTitle(QStringLiteral(" "));
+    dialog->setFixedSize(twips(widthTwips, dpi), twips(heightTwips, dpi));
+}
+
 // A control's place in a window's design, in twips.
 struct TwipsPlace
 {
