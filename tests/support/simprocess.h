@@ -19,8 +19,7 @@ class SimProcess
 public:
     explicit SimProcess(const QStringList &args)
     {
-        QObject::connect(&process, &QProcess::readyReadStandardError, &process,
-                         [this] { err += process.readAllStandardError(); });
+        QObject::connect(&process, &QProcess::readyReadStandardError, &process, [this] { log(); });
         process.start(QStringLiteral(CHAMBER_SIM), args);
     }
     ~SimProcess() { stop(); }
@@ -40,21 +39,15 @@ public:
             qWarning("chamber-sim did not start: %s\n%s", line.constData(), qPrintable(log()));
         return !folder.isEmpty();
     }
-
     QString port() const { return folder + QStringLiteral("/COM1"); }
 
-    // What the simulator logged so far; whole once it has been stopped.
-    QString log()
-    {
-        err += process.readAllStandardError();
-        return QString::fromLocal8Bit(err);
-    }
+    // What the simulator logged so far, whole once it has been stopped; or its lines that begin
+    // with prefix.
+    QString log() { return QString::fromLocal8Bit(err += process.readAllStandardError()); }
     QStringList logLines(const QString &prefix)
     {
-        QStringList lines;
-        for (const QString &line : log().split('\n'))
-            if (line.startsWith(prefix))
-                lines << line;
+        QStringList lines = log().split('\n');
+        lines.removeIf([&](const QString &line) { return !line.startsWith(prefix); });
         return lines;
     }
 
@@ -62,13 +55,10 @@ public:
     // and its whole log, which also holds any sanitizer report.
     QString stop(int signal = SIGTERM)
     {
-        const qint64 pid = process.processId(); // never 0: kill(0) would hit our own group
-        if (process.state() != QProcess::NotRunning && pid > 0) {
-            ::kill(pid_t(pid), signal);
-            if (!process.waitForFinished(simStartMs)) {
-                process.kill();
-                process.waitForFinished(simStartMs); // a crash exit, reported below
-            }
+        const qint64 pid = process.processId(); // 0 once ended: kill(0) would hit our own group
+        if (pid > 0 && ::kill(pid_t(pid), signal) == 0 && !process.waitForFinished(simStartMs)) {
+            process.kill();
+            process.waitForFinished(simStartMs); // a crash exit, reported below
         }
         if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
             return {};
