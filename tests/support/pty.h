@@ -51,7 +51,6 @@ public:
     bool isValid() const { return masterFd >= 0 && linked; }
     QString portsDir() const { return folder.path(); } // for CHAMBERCTL_PORTS
     QString name() const { return comName; }           // "COM5"
-    int slave() const { return slaveFd; } // for tcgetattr(): the settings the port was given
 
     // Makes the port reachable under linkPath too, as a link re-pointed at a replugged adapter.
     bool publish(const QString &linkPath) const { return QFile::link(slavePath, linkPath); }
