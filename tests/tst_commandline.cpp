@@ -31,7 +31,6 @@ private slots:
             "--records <folder>|--auto");
         row("--version", 0, "chamberctl " CHAMBERCTL_VERSION "\n");
         row("--colour", 2, "Unknown option 'colour'." + hint);
-        row("--profile", 2, "Missing value after '--profile'." + hint);
         row("run.profile", 2, "Unexpected argument 'run.profile'.");
         row("--port /dev/ttyUSB0", 2, "COM1 to COM99, not '/dev/ttyUSB0'");
         row("--auto --records=", 2, "--records needs a folder name");

@@ -8,12 +8,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
-#include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 #include <cerrno>
 #include <csignal>
@@ -24,19 +21,13 @@ using namespace chamber;
 
 namespace {
 
-// The lines of the one record in folder, once its end is on disk.
+// The lines of the one record in folder.
 QStringList recordLines(const QString &folder)
 {
-    const QStringList endings = {"completed", "stopped by the operator", "port lost"};
-    QStringList lines;
-    for (QDeadlineTimer deadline(5000); !deadline.hasExpired(); QTest::qWait(10)) {
-        QFile file(QDir(folder).entryInfoList({"*.csv"}).value(0).filePath());
-        if (file.open(QIODevice::ReadOnly))
-            lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
-        if (endings.contains(lines.value(lines.size() - 1).section(',', 7)))
-            break;
-    }
-    return lines;
+    QFile file(QDir(folder).entryInfoList({"*.csv"}).value(0).filePath());
+    return file.open(QIODevice::ReadOnly)
+               ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
+               : QStringList();
 }
 
 // Field index of the rows whose event is one of events ("" for readings), joined by spaces.
@@ -104,20 +95,39 @@ class tst_history : public QObject
 {
     Q_OBJECT
 private slots:
-    // The plot gets every reading and setpoint sent, a run's phases and cycles; the run's record
-    // holds the same, and how the run ended.
+    // The plot gets every reading and setpoint sent, a run's phases and cycles, and a controller
+    // that stops answering, shown until its next reply; the run's record holds the same, and how
+    // the run ended. Silence is counted in polls since the last reply or since polling began,
+    // never across a time when nothing was polled.
     void trendAndRecords()
     {
         AlertCloser alerts;
         Rig rig;
         auto *plot = control<TrendPlot>(rig.window, "trend");
-        // Polling stops: the line breaks, and a reading asked for by hand is a dot of its own.
+        auto *label = control<QLabel>(rig.window, "noReply");
+        const auto silence = [&] { // shown at the ninth poll unanswered, 2 s, and not before
+            rig.silent = true;
+            rig.ticks(8);
+            const bool early = label->isVisible();
+            rig.ticks(1);
+            return !early && label->isVisible();
+        };
         rig.box("autoread")->setChecked(true);
         rig.ticks(3);
+        const QTime lastReply = QTime::currentTime();
+        QVERIFY(silence());
+        const QTime since = QTime::fromString(
+            label->text().section("No reply from the controller since ", 1), "HH:mm:ss");
+        QVERIFY2(since.isValid() && qAbs(since.secsTo(lastReply)) <= 1, qPrintable(label->text()));
+        QCOMPARE(label->palette().color(QPalette::WindowText), QColor(255, 0, 0));
         rig.box("autoread")->setChecked(false);
         rig.ticks(1);
+        QVERIFY(!label->isVisible());
+        // The line breaks at the silence and where polling stops; a reading asked for by hand is
+        // a dot of its own.
+        rig.silent = false;
         QTest::mouseClick(control(rig.window, "Command1(1)"), Qt::LeftButton);
-        QCOMPARE(values(plot->readings()), rig.given.mid(0, 3).join(' ') + " nan");
+        QCOMPARE(values(plot->readings()), rig.given.mid(0, 3).join(' ') + " nan nan");
         QCOMPARE(values(plot->singleReadings()), rig.given.last());
         // Setpoints as sent; one refused for want of a port is not.
         for (const char *value : {"24.0", "70.0"}) {
@@ -128,23 +138,46 @@ private slots:
         QCOMPARE(alerts.titles(), QStringList{"Serial port error"});
 
         rig.ports()->setCurrentIndex(1);
-        const QStringList profile = {"setpoints(0)", "25.0", "setpoints(1)", "22.0",
+        const QStringList profile = {"setpoints(0)", "26.0", "setpoints(1)", "22.0",
                                      "dwells(0)",    "1",    "dwells(1)",    "1"};
         for (int i = 0; i < profile.size(); i += 2)
             control<QLineEdit>(rig.window, profile[i])->setText(profile[i + 1]);
         rig.given.clear();
         rig.box("cyclerun")->click();
-        rig.ticks(2);
-        rig.silent = true; // long enough to be marked
-        rig.ticks(9);
+        QVERIFY(silence()); // counted afresh
         rig.silent = false;
+        rig.ticks(1);
+        QVERIFY(!label->isVisible() && !values(plot->readings()).endsWith("nan"));
         rig.ticks(200, true);
+        const QString readInRun = rig.given.join(' ');
         // each setpoint a step: where it begins and how far it holds
-        QCOMPARE(values(plot->setpoints()), "24.0 24.0 25.0 25.0 22.0 22.0 25.0 25.0 25.0 25.0");
+        QCOMPARE(values(plot->setpoints()), "24.0 24.0 26.0 26.0 22.0 22.0 25.0 25.0 25.0 25.0");
         QCOMPARE(values(plot->phaseBand("Heat")) + " | " + values(plot->phaseBand("Cool")) + " | " +
                      values(plot->phaseBand("Wait")) + " | " + values(plot->cycleMarks()),
                  "1.0 1.0 0.0 | 1.0 1.0 0.0 | 1.0 1.0 0.0 1.0 1.0 0.0 | 1.0");
 
+        for (const QString ending : {"stopped by the operator", "port lost"}) {
+            rig.window.setRecordsFolder(rig.records.filePath(ending));
+            rig.box("cyclerun")->click();
+            rig.ticks(2);
+            if (ending == "port lost")
+                rig.fake.lose(QStringLiteral("Resource error: device removed"));
+            else
+                rig.box("cyclerun")->click();
+            rig.ports()->setCurrentIndex(1);
+        }
+
+        // Live, the view follows the newest data; taking the time axis leaves it, a double-click
+        // comes back.
+        QTest::mouseClick(plot, Qt::LeftButton);
+        rig.box("autoread")->setChecked(true);
+        rig.ticks(1);
+        const double newest = (plot->readings()->data()->constEnd() - 1)->key;
+        QVERIFY(!plot->isLive() && plot->xAxis->range().upper < newest);
+        QTest::mouseDClick(plot, Qt::LeftButton);
+        QVERIFY(plot->isLive() && plot->xAxis->range().upper >= newest);
+
+        rig.window.close(); // waits for the records to be written
         const QStringList lines = recordLines(rig.records.path());
         const QDateTime started =
             QDateTime::fromString(lines.value(2).section("# started: ", 1), Qt::ISODateWithMs);
@@ -158,35 +191,16 @@ private slots:
             "\\d+\\.\\d{3},(\\d+\\.\\d)?,\\d+\\.\\d,(Hold|Heat|Wait|Cool),[01],0,[a-z ]*$");
         for (const QString &line : lines.mid(9))
             QVERIFY2(row.match(line).hasMatch(), qPrintable(line));
-        QCOMPARE(column(lines, 2, {""}), rig.given.join(' '));
-        QCOMPARE(column(lines, 3, {"setpoint sent"}), "25.0 22.0 25.0");
+        QCOMPARE(column(lines, 2, {""}), readInRun);
+        QCOMPARE(column(lines, 3, {"setpoint sent"}), "26.0 22.0 25.0");
         QCOMPARE(column(lines, 4, {"phase change"}), "Heat Wait Cool Wait Hold");
         QCOMPARE(column(lines, 7,
                         {"run started", "new cycle", "no reply", "replies again", "completed",
                          "stopped by the operator", "port lost"}),
                  "run started new cycle no reply replies again completed");
 
-        for (const QString ending : {"stopped by the operator", "port lost"}) {
-            rig.window.setRecordsFolder(rig.records.filePath(ending));
-            rig.box("cyclerun")->click();
-            rig.ticks(2);
-            if (ending == "port lost")
-                rig.fake.lose(QStringLiteral("Resource error: device removed"));
-            else
-                rig.box("cyclerun")->click();
+        for (const QString ending : {"stopped by the operator", "port lost"})
             QCOMPARE(recordLines(rig.records.filePath(ending)).last().section(',', 7), ending);
-            rig.ports()->setCurrentIndex(1);
-        }
-
-        // Live, the view follows the newest data; taking the time axis leaves it, a double-click
-        // comes back.
-        QTest::mouseClick(plot, Qt::LeftButton);
-        rig.box("autoread")->setChecked(true);
-        rig.ticks(1);
-        const double newest = (plot->readings()->data()->constEnd() - 1)->key;
-        QVERIFY(!plot->isLive() && plot->xAxis->range().upper < newest);
-        QTest::mouseDClick(plot, Qt::LeftButton);
-        QVERIFY(plot->isLive() && plot->xAxis->range().upper >= newest);
     }
 
     // One alert names the file and the reason, and the run goes on unrecorded: a folder that
@@ -219,42 +233,6 @@ private slots:
             QVERIFY(rig.box("cyclerun")->isChecked() && alerts.seen.size() == 1);
             rig.box("cyclerun")->click();
         }
-    }
-
-    // A controller that stops answering is shown and marked in the trend until its next reply
-    // (in a run, in its record too). Silence is counted in polls since the last reply or since
-    // polling began, never across a time when nothing was polled.
-    void silence()
-    {
-        Rig rig;
-        auto *label = control<QLabel>(rig.window, "noReply");
-        const QCPGraph *readings = control<TrendPlot>(rig.window, "trend")->readings();
-        const auto shownAfter = [&](int polls) { // and not before
-            for (int i = 0; i < polls; ++i, rig.ticks(1))
-                if (label->isVisible())
-                    return false;
-            return label->isVisible();
-        };
-        rig.box("autoread")->setChecked(true);
-        const QTime began = QTime::currentTime();
-        while (began.secsTo(QTime::currentTime()) < 3) // long enough to tell the two times apart
-            rig.ticks(1);
-        const QTime lastReply = QTime::currentTime();
-        rig.silent = true;
-        QVERIFY(shownAfter(9)); // eight polls unanswered: 2 s
-        const QTime since = QTime::fromString(
-            label->text().section("No reply from the controller since ", 1), "HH:mm:ss");
-        QVERIFY2(since.isValid() && qAbs(since.secsTo(lastReply)) <= 1, qPrintable(label->text()));
-        QCOMPARE(label->palette().color(QPalette::WindowText), QColor(255, 0, 0));
-        QVERIFY(values(readings).endsWith("nan"));
-        rig.box("autoread")->setChecked(false);
-        rig.ticks(1);
-        QVERIFY(!label->isVisible());
-        rig.box("autoread")->setChecked(true);
-        QVERIFY(shownAfter(9));
-        rig.silent = false;
-        rig.ticks(1);
-        QVERIFY(!label->isVisible() && !values(readings).endsWith("nan"));
     }
 };
 

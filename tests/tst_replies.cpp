@@ -24,7 +24,7 @@ QString feed(const QByteArrayList &pieces)
             return QStringLiteral("unbounded");
         while (const std::optional<Reply> reply = cutReply(buffer)) {
             if (reply->length < 1 || reply->length > buffer.size())
-                return QStringLiteral("length %1 of %2").arg(reply->length).arg(buffer.size());
+                return QStringLiteral("bad length");
             said << (reply->kind == Reply::Temperature ? QString::number(reply->value)
                                                        : kinds[reply->kind]) +
                         '/' + QString::number(reply->length);

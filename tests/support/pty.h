@@ -29,13 +29,11 @@ public:
         : comName(QStringLiteral("COM%1").arg(number))
     {
         char path[256] = {};
-        if (::openpty(&masterFd, &slaveFd, path, nullptr, nullptr) != 0)
+        termios raw{}; // no echo, no translation, from the start
+        ::cfmakeraw(&raw);
+        ::cfsetspeed(&raw, B9600);
+        if (::openpty(&masterFd, &slaveFd, path, &raw, nullptr) != 0)
             return; // both stay -1
-        termios tio;
-        if (::tcgetattr(slaveFd, &tio) == 0) {
-            ::cfmakeraw(&tio);
-            ::tcsetattr(slaveFd, TCSANOW, &tio);
-        }
         ::fcntl(masterFd, F_SETFL, ::fcntl(masterFd, F_GETFL) | O_NONBLOCK);
         slavePath = QFile::decodeName(path);
         linked = folder.isValid() && publish(folder.filePath(comName));
@@ -45,8 +43,6 @@ public:
         closeMaster();
         ::close(slaveFd);
     }
-    Pty(const Pty &) = delete;
-    Pty &operator=(const Pty &) = delete;
 
     bool isValid() const { return masterFd >= 0 && linked; }
     QString portsDir() const { return folder.path(); } // for CHAMBERCTL_PORTS

@@ -6,13 +6,11 @@
 #include <QProcess>
 #include <QStringList>
 
-#include <csignal>
-
 namespace chamber {
 
 constexpr int simStartMs = 15000; // generous for a sanitizer build on a busy machine
 
-// Stopped with SIGTERM and reaped when it leaves scope. Its log is read whenever events are
+// Stopped and reaped when it leaves scope. Its log is read whenever events are
 // processed, since a simulator whose log pipe fills up stops answering.
 class SimProcess
 {
@@ -53,10 +51,10 @@ public:
 
     // Ends the simulator (if it has not ended by itself); empty when it exited 0, else its exit
     // and its whole log, which also holds any sanitizer report.
-    QString stop(int signal = SIGTERM)
+    QString stop()
     {
-        const qint64 pid = process.processId(); // 0 once ended: kill(0) would hit our own group
-        if (pid > 0 && ::kill(pid_t(pid), signal) == 0 && !process.waitForFinished(simStartMs)) {
+        process.terminate(); // SIGTERM
+        if (!process.waitForFinished(simStartMs)) {
             process.kill();
             process.waitForFinished(simStartMs); // a crash exit, reported below
         }
