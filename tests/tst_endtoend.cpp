@@ -9,10 +9,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QLineEdit>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 using namespace chamber;
 
