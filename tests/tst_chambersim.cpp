@@ -4,6 +4,9 @@
 #include <QSerialPort>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace chamber {
 
 // What mbpoll said polling one holding register, 9600 8N1, slave 1; references count from 1,
@@ -40,15 +43,18 @@ private slots:
         QVERIFY(sim.waitReady() && badCrc.waitReady() && limited.waitReady());
         // A reply left unread when its client closes the port is not handed to the next client,
         // and a port scan's quick opens and closes go by.
-        {
-            QSerialPort client(limited.port());
-            QVERIFY(client.open(QIODevice::ReadWrite));
-            client.write(QByteArray::fromHex("010300640001c5d5"));
-            QTRY_COMPARE_WITH_TIMEOUT(limited.logLines("tx ").size(), 1, 5000);
-        }
+        const int fd = ::open(QFile::encodeName(limited.port()).constData(), O_RDWR | O_NOCTTY);
+        QVERIFY(fd >= 0 && ::write(fd, "\x01\x03\x00\x64\x00\x01\xc5\xd5", 8) == 8);
+        QTRY_COMPARE_WITH_TIMEOUT(limited.logLines("tx ").size(), 1, 5000);
+        ::close(fd);
         QTRY_COMPARE_WITH_TIMEOUT(limited.logLines("close").size(), 1, 5000);
         for (int i = 0; i < 10; ++i)
             QVERIFY(QSerialPort(limited.port()).open(QIODevice::ReadWrite));
+        QSerialPort next(limited.port());
+        const QByteArray setpoint = QByteArray::fromHex("0106012c00fac9bc"); // 25.0, echoed
+        QVERIFY(next.open(QIODevice::ReadWrite) && next.write(setpoint) == 8);
+        QTRY_VERIFY_WITH_TIMEOUT(next.bytesAvailable() >= 8, 5000);
+        QCOMPARE(next.read(8).toHex(' '), setpoint.toHex(' '));
 
         QCOMPARE(readRegister(sim.port(), 101), 200);
         mbpoll(sim.port(), 301, {"805"});
@@ -57,9 +63,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(readRegister(sim.port(), 101), 805, 10000);
         const QString crc = mbpoll(badCrc.port(), 101);
         QVERIFY2(crc.contains(QLatin1String("CRC")), qPrintable(crc));
-        const QString high = mbpoll(limited.port(), 301, {"1500"}); // no old reply ahead of it
+        const QString high = mbpoll(limited.port(), 301, {"1500"});
         QVERIFY2(high.contains(QLatin1String("Illegal data value")), qPrintable(high));
-        QCOMPARE(readRegister(limited.port(), 301), 230); // unchanged
+        QCOMPARE(readRegister(limited.port(), 301), 250); // unchanged
         mbpoll(limited.port(), 301, {"1000"});            // the maximum itself is allowed
         QCOMPARE(readRegister(limited.port(), 301), 1000);
         for (SimProcess *each : {&sim, &badCrc, &limited})
