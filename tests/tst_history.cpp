@@ -40,6 +40,7 @@ QString column(const QStringList &lines, int index, const QStringList &events)
     return values.join(' ');
 }
 
+// A graph's values as "0.0", a gap as "nan", joined by spaces.
 QString values(const QCPGraph *graph)
 {
     QStringList list;
@@ -155,6 +156,7 @@ private slots:
                      values(plot->phaseBand("Wait")) + " | " + values(plot->cycleMarks()),
                  "1.0 1.0 0.0 | 1.0 1.0 0.0 | 1.0 1.0 0.0 1.0 1.0 0.0 | 1.0");
 
+        // a run that ends with its port lost, on record
         rig.window.setRecordsFolder(rig.records.filePath("lost"));
         rig.box("cyclerun")->click();
         rig.ticks(2);

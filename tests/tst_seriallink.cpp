@@ -1,5 +1,5 @@
-// The real serial port over a pseudo-terminal: bytes both ways, failures, a vanishing peer, and
-// the mapping of COM names to devices.
+// The real serial port over a pseudo-terminal: bytes both ways, a vanishing peer, and the
+// mapping of COM names to devices.
 #include "link/portnames.h"
 #include "link/qtseriallink.h"
 #include "support/pty.h"
@@ -68,7 +68,7 @@ private slots:
             QVERIFY(QFile(base.filePath(file)).open(QIODevice::WriteOnly));
         QVERIFY(QFile::link(QStringLiteral("/dev/null"), base.filePath("ports/COM2")));
         QVERIFY(QFile::link(QStringLiteral("/nonexistent"), base.filePath("ports/COM12")));
-        // seen at once, and absolute, or QSerialPort would look for the name under /dev
+        // absolute, or QSerialPort would look for the name under /dev
         const PortMap map = mapPorts(ports, base.path());
         QStringList devices;
         for (const int number : {1, 2, 3, 4, 5, 6, 7, 12})
