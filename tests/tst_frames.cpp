@@ -1,104 +1,79 @@
-// The CRC and the request frames put on the wire for "settemp" and "readtemp".
+// What goes on the line: the frames for "settemp" and "readtemp" with their CRC, the settings text.
 #include "link/frames.h"
+#include "link/portsettings.h"
 
 #include <QtTest>
-
-#include <cfloat>
-#include <limits>
 
 using namespace chamber;
 
 class tst_frames : public QObject
 {
     Q_OBJECT
-
 private slots:
-    void checksum_data();
-    void checksum();
-    void frames_data();
-    void frames();
-    void setpointRange();
+    void frames_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<double>("dataout");
+        QTest::addColumn<QByteArray>("frame");
+        const auto row = [](const char *name, const QString &mode, double dataout,
+                            const char *hex) {
+            QTest::newRow(name) << mode << dataout << QByteArray::fromHex(hex);
+        };
+        // the CRC as well: bytes above 7F count unsigned, the low byte goes first
+        row("readtemp mixed case", "ReadTemp", 0, "010300640001c5d5");
+        row("settemp 25.0 degrees", "settemp", 250, "0106012c00fac9bc");
+        row("half rounds to even, up", "settemp", 255.5, "0106012c0100486f");
+        row("half rounds to even, down", "settemp", 254.5, "0106012c00fec87f");
+        row("negative in two's complement", "settemp", -100, "0106012cff9c0866");
+        row("huge value keeps low bits 0", "settemp", 1e300, "0106012c000049ff");
+        row("NaN sends nothing", "settemp", qQNaN(), "");
+        row("infinity sends nothing", "settemp", qInf(), "");
+        row("blank before", " readtemp", 0, "");
+        row("long s is not an s", QString::fromUtf8("\u017Fettemp"), 250, "");
+    }
+    void frames()
+    {
+        QFETCH(QString, mode);
+        QFETCH(double, dataout);
+        QFETCH(QByteArray, frame);
+        QCOMPARE(frameFor(mode, dataout).toHex(' '), frame.toHex(' '));
+    }
+
+    // The register is read back as signed: only what survives that round trip may be sent.
+    void setpointRange()
+    {
+        for (const double fits : {0.0, 32767.0, 32767.4, -32768.0, -32768.5})
+            QVERIFY2(setpointFits(fits), qPrintable(QString::number(fits)));
+        for (const double wraps : {32767.5, 40000.0, 65535.0, -32768.6, 1e300, qQNaN(), qInf()})
+            QVERIFY2(!setpointFits(wraps), qPrintable(QString::number(wraps)));
+    }
+
+    void settings_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("parsed"); // what was read, written plainly; empty: refused
+        for (const char *text : {"9600,n,8,1", "19200,e,7,2", "110,m,5,1.5", "115200,s,6,1"})
+            QTest::newRow(text) << text << text;
+        QTest::newRow("upper case, blanks around") << " 4800 , O ,\t8 , 1 "
+                                                   << "4800,o,8,1";
+        // refused: wrong field counts, unknown or spelt-out parity, a baud that toInt() alone
+        // would take or that overflows, data and stop bits out of range or written otherwise
+        for (const char *text :
+             {"", "9600,n,8", "9600,n,8,1,", "9600,x,8,1", "9600,none,8,1", "+9600,n,8,1",
+              "0,n,8,1", "99999999999,n,8,1", "9600,n,9,1", "9600,n,8,3", "9600,n,8,1.0"})
+            QTest::addRow("'%s'", text) << text << QString();
+    }
+    void settings()
+    {
+        QFETCH(QString, text);
+        const std::optional<PortSettings> read = parseSettings(text);
+        const char *stops[] = {"1", "1.5", "2"};
+        QTEST(read ? QString::asprintf("%d,%c,%d,%s", read->baud, "neoms"[read->parity],
+                                       read -> dataBits, stops[read->stopBits])
+                   : QString(),
+              "parsed");
+    }
 };
-
-void tst_frames::checksum_data()
-{
-    QTest::addColumn<QByteArray>("message");
-    QTest::addColumn<QByteArray>("crc");
-
-    QTest::newRow("check string 123456789")
-        << QByteArray("123456789") << QByteArray::fromHex("374b");
-    QTest::newRow("empty gives the initial value") << QByteArray() << QByteArray::fromHex("ffff");
-    QTest::newRow("readtemp request")
-        << QByteArray::fromHex("010300640001") << QByteArray::fromHex("c5d5");
-    QTest::newRow("bytes above 7F are unsigned")
-        << QByteArray::fromHex("010302ff9c") << QByteArray::fromHex("f9dd");
-}
-
-void tst_frames::checksum()
-{
-    QFETCH(QByteArray, message);
-    QFETCH(QByteArray, crc);
-
-    QCOMPARE(calccrc(message).toHex(' '), crc.toHex(' '));
-}
-
-void tst_frames::frames_data()
-{
-    QTest::addColumn<QString>("mode");
-    QTest::addColumn<double>("dataout");
-    QTest::addColumn<QByteArray>("frame");
-
-    const QByteArray setpoint250 = QByteArray::fromHex("0106012c00fac9bc");
-    const QByteArray setpoint256 = QByteArray::fromHex("0106012c0100486f");
-    const QByteArray setpoint0 = QByteArray::fromHex("0106012c000049ff");
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
-
-    QTest::newRow("readtemp") << "readtemp" << 0.0 << QByteArray::fromHex("010300640001c5d5");
-    QTest::newRow("readtemp mixed case")
-        << "ReadTemp" << 0.0 << QByteArray::fromHex("010300640001c5d5");
-    QTest::newRow("settemp 25.0 degrees") << "settemp" << 250.0 << setpoint250;
-    QTest::newRow("settemp upper case") << "SETTEMP" << 250.0 << setpoint250;
-    QTest::newRow("settemp 0") << "settemp" << 0.0 << setpoint0;
-    QTest::newRow("settemp 256 high byte") << "settemp" << 256.0 << setpoint256;
-    QTest::newRow("half rounds to even, up") << "settemp" << 255.5 << setpoint256;
-    QTest::newRow("half rounds to even, down")
-        << "settemp" << 254.5 << QByteArray::fromHex("0106012c00fec87f");
-    QTest::newRow("negative in two's complement")
-        << "settemp" << -100.0 << QByteArray::fromHex("0106012cff9c0866");
-    QTest::newRow("65535.5 rounds to 65536, wraps to 0") << "settemp" << 65535.5 << setpoint0;
-    QTest::newRow("only the low 16 bits") << "settemp" << 65536.0 + 250.0 << setpoint250;
-    QTest::newRow("low 16 bits of a negative")
-        << "settemp" << -65536.0 - 100.0 << QByteArray::fromHex("0106012cff9c0866");
-    QTest::newRow("huge value keeps low bits 0") << "settemp" << 1e300 << setpoint0;
-    QTest::newRow("NaN sends nothing") << "settemp" << nan << QByteArray();
-    QTest::newRow("infinity sends nothing") << "settemp" << inf << QByteArray();
-    QTest::newRow("empty word") << "" << 0.0 << QByteArray();
-    QTest::newRow("blank before") << " readtemp" << 0.0 << QByteArray();
-    QTest::newRow("blank after") << "settemp " << 250.0 << QByteArray();
-    QTest::newRow("long s is not an s")
-        << QString::fromUtf8("\u017Fettemp") << 250.0 << QByteArray();
-}
-
-void tst_frames::frames()
-{
-    QFETCH(QString, mode);
-    QFETCH(double, dataout);
-    QFETCH(QByteArray, frame);
-
-    QCOMPARE(frameFor(mode, dataout).toHex(' '), frame.toHex(' '));
-}
-
-// The register is read back as signed: only what survives that round trip may be sent.
-void tst_frames::setpointRange()
-{
-    for (const double fits : {0.0, 32767.0, 32767.4, -32768.0, -32768.5, 250.0})
-        QVERIFY2(setpointFits(fits), qPrintable(QString::number(fits)));
-    for (const double wraps :
-         {32767.5, 32768.0, 40000.0, 65535.0, -32768.6, -32769.0, 1e300,
-          std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()})
-        QVERIFY2(!setpointFits(wraps), qPrintable(QString::number(wraps)));
-}
 
 QTEST_GUILESS_MAIN(tst_frames)
 #include "tst_frames.moc"

@@ -6,21 +6,18 @@
 #include <QProcess>
 #include <QStringList>
 
-#include <csignal>
-
 namespace chamber {
 
 constexpr int simStartMs = 15000; // generous for a sanitizer build on a busy machine
 
-// Stopped with SIGTERM and reaped when it leaves scope. Its log is read whenever events are
+// Stopped and reaped when it leaves scope. Its log is read whenever events are
 // processed, since a simulator whose log pipe fills up stops answering.
 class SimProcess
 {
 public:
     explicit SimProcess(const QStringList &args)
     {
-        QObject::connect(&process, &QProcess::readyReadStandardError, &process,
-                         [this] { err += process.readAllStandardError(); });
+        QObject::connect(&process, &QProcess::readyReadStandardError, &process, [this] { log(); });
         process.start(QStringLiteral(CHAMBER_SIM), args);
     }
     ~SimProcess() { stop(); }
@@ -40,35 +37,26 @@ public:
             qWarning("chamber-sim did not start: %s\n%s", line.constData(), qPrintable(log()));
         return !folder.isEmpty();
     }
-
     QString port() const { return folder + QStringLiteral("/COM1"); }
 
-    // What the simulator logged so far; whole once it has been stopped.
-    QString log()
-    {
-        err += process.readAllStandardError();
-        return QString::fromLocal8Bit(err);
-    }
+    // What the simulator logged so far, whole once it has been stopped; or its lines that begin
+    // with prefix.
+    QString log() { return QString::fromLocal8Bit(err += process.readAllStandardError()); }
     QStringList logLines(const QString &prefix)
     {
-        QStringList lines;
-        for (const QString &line : log().split('\n'))
-            if (line.startsWith(prefix))
-                lines << line;
+        QStringList lines = log().split('\n');
+        lines.removeIf([&](const QString &line) { return !line.startsWith(prefix); });
         return lines;
     }
 
     // Ends the simulator (if it has not ended by itself); empty when it exited 0, else its exit
     // and its whole log, which also holds any sanitizer report.
-    QString stop(int signal = SIGTERM)
+    QString stop()
     {
-        const qint64 pid = process.processId(); // never 0: kill(0) would hit our own group
-        if (process.state() != QProcess::NotRunning && pid > 0) {
-            ::kill(pid_t(pid), signal);
-            if (!process.waitForFinished(simStartMs)) {
-                process.kill();
-                process.waitForFinished(simStartMs); // a crash exit, reported below
-            }
+        process.terminate(); // SIGTERM
+        if (!process.waitForFinished(simStartMs)) {
+            process.kill();
+            process.waitForFinished(simStartMs); // a crash exit, reported below
         }
         if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
             return {};
