@@ -1,0 +1,41 @@
+// The main window on a FakeSerialLink, loaded and active, with its timer stopped so that a test
+// gives every tick itself.
+#pragma once
+
+#include "main/main.h"
+#include "support/control.h"
+#include "support/fakeseriallink.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+namespace chamber {
+
+struct WindowRig
+{
+    // ports: the names that open, and so the ones the start-up scan lists
+    explicit WindowRig(const QStringList &ports = {"COM3", "COM4"})
+    {
+        fake.present = QSet<QString>(ports.begin(), ports.end());
+        control<QTimer>(window, "Timer1")->stop();
+        window.Form_Load();
+        window.show();
+        if (!QTest::qWaitForWindowActive(&window))
+            qFatal("the window never became active");
+        fake.calls.clear();
+    }
+    QLineEdit *field(const QString &name) const { return control<QLineEdit>(window, name); }
+    QString text(const QString &name) const { return field(name)->text(); }
+    QCheckBox *box(const QString &name) const { return control<QCheckBox>(window, name); }
+    QComboBox *ports() const { return control<QComboBox>(window, "portselect"); }
+    void click(const QString &name) { QTest::mouseClick(control(window, name), Qt::LeftButton); }
+
+    FakeSerialLink fake;
+    chamber::main window{&fake};
+};
+
+} // namespace chamber
