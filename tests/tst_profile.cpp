@@ -1,13 +1,8 @@
-// Profile files in the window: menu and shortcuts, the file selection dialog, loading and saving.
+// Profile files in the window: the menu and shortcuts, the file selection dialog, loading, saving.
 #include "dialogs/z_selectfile.h"
-#include "main/main.h"
 #include "support/alertcloser.h"
-#include "support/control.h"
-#include "support/fakeseriallink.h"
+#include "support/windowrig.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
@@ -21,56 +16,14 @@ using namespace chamber;
 
 namespace {
 
-// Answers the file selection dialog as an operator would: types name into filename, then "OK";
-// with no name, "Cancel".
-class FilePicker : public QObject
-{
-public:
-    explicit FilePicker(const QString &folder)
-    {
-        connect(&poll, &QTimer::timeout, this, [this, folder] {
-            auto *dialog = qobject_cast<Z_selectfile *>(QApplication::activeModalWidget());
-            if (!dialog || !dialog->windowHandle()->isExposed())
-                return; // looked at again on the next poll
-            ++shown;
-            pattern = dialog->pattern();
-            dialog->setPath(folder);
-            dialog->filename->setPlainText(name);
-            QTest::mouseClick(name.isEmpty() ? dialog->cancelbutton : dialog->okbutton,
-                              Qt::LeftButton);
-        });
-        poll.start(10);
-    }
-    QString name;
-    int shown = 0;
-    QString pattern;
-
-private:
-    QTimer poll;
-};
-
 const QStringList fieldNames{"setpoints(0)", "setpoints(1)", "setpoints(2)",
                              "setpoints(3)", "dwells(0)",    "dwells(1)",
                              "dwells(2)",    "dwells(3)",    "cycles(0)"};
 
-// The profile as the window shows it: nine field texts, then the two rampenable boxes as 1 or 0.
-QStringList shownProfile(const QWidget &window)
-{
-    QStringList shown;
-    for (const QString &name : fieldNames)
-        shown << control<QLineEdit>(window, name)->text();
-    for (const char *name : {"rampenable(0)", "rampenable(1)"})
-        shown << QString::number(control<QCheckBox>(window, name)->isChecked());
-    return shown;
-}
-
-void setProfile(const QWidget &window, const QStringList &values)
-{
-    for (int i = 0; i < fieldNames.size(); ++i)
-        control<QLineEdit>(window, fieldNames[i])->setText(values[i]);
-    control<QCheckBox>(window, "rampenable(0)")->setChecked(values[9] == "1");
-    control<QCheckBox>(window, "rampenable(1)")->setChecked(values[10] == "1");
-}
+const QByteArray goodFile = R"({"format": "chamberctl-profile", "version": 1,
+    "points": [{"setpoint_c": 175.04, "dwell_s": 10}, {"setpoint_c": 175.05, "dwell_s": 0},
+               {"setpoint_c": 0.15, "dwell_s": 3600}, {"setpoint_c": 25.25, "dwell_s": 1}],
+    "use_points": [true, true, true, true], "cycles": 999})";
 
 QByteArray contents(const QString &path)
 {
@@ -78,10 +31,68 @@ QByteArray contents(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
 }
 
-const QByteArray goodFile = R"({"format": "chamberctl-profile", "version": 1,
-    "points": [{"setpoint_c": 175.04, "dwell_s": 10}, {"setpoint_c": 175.05, "dwell_s": 0},
-               {"setpoint_c": 0.15, "dwell_s": 3600}, {"setpoint_c": 25.25, "dwell_s": 1}],
-    "use_points": [true, true, true, true], "cycles": 999})";
+// The window, a folder of its own, and an operator who answers the file selection dialog by
+// typing name into filename and clicking "OK", or "Cancel" when name is empty.
+struct Rig : WindowRig
+{
+    Rig()
+    {
+        QObject::connect(&poll, &QTimer::timeout, [this] {
+            auto *dialog = qobject_cast<Z_selectfile *>(QApplication::activeModalWidget());
+            if (!dialog || !dialog->windowHandle()->isExposed())
+                return; // looked at again on the next poll
+            ++dialogs;
+            pattern = dialog->pattern();
+            dialog->setPath(folder.path());
+            dialog->filename->setPlainText(name);
+            QTest::mouseClick(name.isEmpty() ? dialog->cancelbutton : dialog->okbutton,
+                              Qt::LeftButton);
+        });
+        poll.start(10);
+    }
+    // The nine profile fields, then the two boxes of points 3 and 4 as 1 or 0.
+    QString shown() const
+    {
+        QStringList values;
+        for (const QString &name : fieldNames)
+            values << text(name);
+        return (values << QString::number(box("rampenable(0)")->isChecked())
+                       << QString::number(box("rampenable(1)")->isChecked()))
+            .join(' ');
+    }
+    void set(const QString &values)
+    {
+        for (int i = 0; i < fieldNames.size(); ++i)
+            field(fieldNames[i])->setText(values.section(' ', i, i));
+        box("rampenable(0)")->setChecked(values.section(' ', 9, 9) == "1");
+        box("rampenable(1)")->setChecked(values.section(' ', 10, 10) == "1");
+    }
+    QAction *entry(const QString &caption)
+    {
+        menu.clear();
+        window.fillContextMenu(menu);
+        for (QAction *action : menu.actions())
+            if (action->text() == caption)
+                return action;
+        qFatal("no menu entry %s", qPrintable(caption));
+    }
+    // The window takes the keyboard back from the dialog that had it, as the desktop gives it.
+    void shortcut(Qt::Key key)
+    {
+        window.windowHandle()->requestActivate();
+        if (!QTest::qWaitForWindowActive(&window))
+            qFatal("the window never became active again");
+        QTest::keyClick(&window, key, Qt::ControlModifier);
+    }
+
+    QTemporaryDir folder;
+    QString name;
+    int dialogs = 0;
+    QString pattern;
+    QTimer poll;
+    QMenu menu;
+    AlertCloser alerts;
+};
 
 } // namespace
 
@@ -89,151 +100,104 @@ class tst_profile : public QObject
 {
     Q_OBJECT
 private slots:
-    void init()
-    {
-        folder = std::make_unique<QTemporaryDir>();
-        link.present = {"COM1"};
-        window = std::make_unique<chamber::main>(&link);
-        window->Form_Load();
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    }
-
-    // Saved from the menu under a name without suffix, opened again with Ctrl+O.
+    // Saved from the menu under a name without suffix, tidied first; opened again with Ctrl+O;
+    // "Cancel" does nothing; an existing file is replaced only once the operator says so.
     void roundTrip()
     {
-        FilePicker picker(folder->path());
-        AlertCloser alerts;
-        setProfile(*window, {"80", "180", "30.25", "", "12.5", "0", "7", "9", "12", "1", "1"});
-        const QStringList tidied{"80.0", "175.0", "30.3", "0.0", "13", "0",
-                                 "7",    "9",     "12",   "1",   "1"};
-        picker.name = "soak";
-        entry("Save profile…")->trigger();
-        QCOMPARE(picker.pattern, QStringLiteral("*.profile"));
-        QCOMPARE(shownProfile(*window), tidied); // saving tidies the fields first
-        const QString saved = folder->filePath("soak.profile");
+        Rig rig;
+        rig.set("80 180 30.25  12.5 0 7 9 12 1 1");
+        const QString tidied = "80.0 175.0 30.3 0.0 13 0 7 9 12 1 1";
+        rig.name = "soak";
+        rig.entry("Save profile…")->trigger();
+        QCOMPARE(rig.pattern, QStringLiteral("*.profile"));
+        QCOMPARE(rig.shown(), tidied);
+        const QString saved = rig.folder.filePath("soak.profile");
 
-        setProfile(*window, {"1", "2", "3", "4", "5", "6", "7", "8", "9", "0", "0"});
-        picker.name = "soak.profile";
-        shortcut(Qt::Key_O);
-        QCOMPARE(shownProfile(*window), tidied);
-        picker.name.clear(); // "Cancel" does nothing at all
-        entry("Open profile…")->trigger();
-        QCOMPARE(picker.shown, 3);
-        QCOMPARE(shownProfile(*window), tidied);
+        rig.set("1 2 3 4 5 6 7 8 9 0 0");
+        rig.name = "soak.profile";
+        rig.shortcut(Qt::Key_O);
+        QCOMPARE(rig.shown(), tidied);
+        rig.name.clear();
+        rig.entry("Open profile…")->trigger();
+        QCOMPARE(rig.dialogs, 3);
+        QCOMPARE(rig.shown(), tidied);
 
-        // An existing file is replaced only once the operator says so.
         const QByteArray before = contents(saved);
-        control<QLineEdit>(*window, "cycles(0)")->setText("3");
-        picker.name = "soak.profile";
-        alerts.button = 1;
-        shortcut(Qt::Key_S);
+        rig.field("cycles(0)")->setText("3");
+        rig.name = "soak.profile";
+        rig.alerts.button = 1;
+        rig.shortcut(Qt::Key_S);
         QCOMPARE(contents(saved), before);
-        alerts.button = 0;
-        shortcut(Qt::Key_S);
+        rig.alerts.button = 0;
+        rig.shortcut(Qt::Key_S);
         QVERIFY(contents(saved).contains("\"cycles\": 3\n"));
-        QCOMPARE(alerts.titles(), QStringList({"Save profile", "Save profile"}));
+        QCOMPARE(rig.alerts.titles(), QStringList({"Save profile", "Save profile"}));
     }
 
-    void loading_data()
-    {
-        QTest::addColumn<QByteArray>("text"); // null: no file
-        QTest::addColumn<QString>("fault");   // empty: loads
-        QTest::newRow("values taken as if typed") << goodFile << QString();
-        QTest::newRow("no such file") << QByteArray() << "cannot be read";
-        QTest::newRow("a fault in the last point")
-            << QByteArray(goodFile).replace("25.25", "\"25.25\"") << "point 4: \"setpoint_c\"";
-    }
-    // A good file sets each field as typing would; a bad one changes none and says why, once.
+    // A bad file changes no field and says once what is wrong where; a good one sets each field
+    // as typing would.
     void loading()
     {
-        QFETCH(QByteArray, text);
-        QFETCH(QString, fault);
-        AlertCloser alerts;
-        const QString path = folder->filePath("test.profile");
+        Rig rig;
+        const QString path = rig.folder.filePath("test.profile");
         QFile file(path);
-        QVERIFY(text.isNull() || (file.open(QIODevice::WriteOnly) && file.write(text)));
+        QVERIFY(file.open(QIODevice::WriteOnly) &&
+                file.write(QByteArray(goodFile).replace("25.25", "\"25.25\"")));
         file.close();
-        const QStringList before = shownProfile(*window);
-        QCOMPARE(window->loadProfile(path), fault.isEmpty());
-        if (fault.isEmpty()) {
-            QCOMPARE(shownProfile(*window), QStringList({"175.0", "175.0", "0.2", "25.3", "10", "0",
-                                                         "3600", "1", "999", "1", "1"}));
-            QCOMPARE(alerts.seen.size(), 0);
-        } else {
-            QCOMPARE(shownProfile(*window), before);
-            QCOMPARE(alerts.titles(), QStringList{"Profile error"});
-            QVERIFY2(alerts.seen[0].text.contains(path) && alerts.seen[0].text.contains(fault),
-                     qPrintable(alerts.seen[0].text));
-        }
+        const QString before = rig.shown();
+        QVERIFY(!rig.window.loadProfile(path));
+        QCOMPARE(rig.shown(), before);
+        QCOMPARE(rig.alerts.titles(), QStringList{"Profile error"});
+        QVERIFY2(rig.alerts.seen[0].text.contains(path) &&
+                     rig.alerts.seen[0].text.contains("point 4: \"setpoint_c\""),
+                 qPrintable(rig.alerts.seen[0].text));
+
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(goodFile));
+        file.close();
+        QVERIFY(rig.window.loadProfile(path));
+        QCOMPARE(rig.shown(), "175.0 175.0 0.2 25.3 10 0 3600 1 999 1 1");
+        QCOMPARE(rig.alerts.seen.size(), 1);
     }
 
     // A save that fails half-way (the file size limit here, as a full disk) keeps the earlier
     // file whole and leaves nothing else behind.
     void failedSave()
     {
-        FilePicker picker(folder->path());
-        AlertCloser alerts;
-        const QString path = folder->filePath("keep.profile");
+        Rig rig;
+        const QString path = rig.folder.filePath("keep.profile");
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(goodFile));
         file.close();
-        picker.name = "keep.profile";
+        rig.name = "keep.profile";
         rlimit limit{};
         QVERIFY(::getrlimit(RLIMIT_FSIZE, &limit) == 0);
         const rlimit small{64, limit.rlim_max};
         std::signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails with EFBIG
         QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
-        shortcut(Qt::Key_S);
+        rig.shortcut(Qt::Key_S);
         QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
 
-        QCOMPARE(alerts.titles(), QStringList({"Save profile", "Profile error"}));
-        QVERIFY2(alerts.seen[1].text.contains(path), qPrintable(alerts.seen[1].text));
+        QCOMPARE(rig.alerts.titles(), QStringList({"Save profile", "Profile error"}));
+        QVERIFY2(rig.alerts.seen[1].text.contains(path), qPrintable(rig.alerts.seen[1].text));
         QCOMPARE(contents(path), goodFile);
-        QCOMPARE(QDir(folder->path()).entryList(QDir::Files), QStringList{"keep.profile"});
+        QCOMPARE(QDir(rig.folder.path()).entryList(QDir::Files), QStringList{"keep.profile"});
     }
 
     // A run holds the profile: neither entry is offered and neither shortcut opens the dialog.
     void lockedByRun()
     {
-        FilePicker picker(folder->path());
-        control<QComboBox>(*window, "portselect")->setCurrentIndex(1);
-        QCheckBox *run = control<QCheckBox>(*window, "cyclerun");
+        Rig rig;
+        rig.ports()->setCurrentIndex(1);
         for (bool on : {true, false}) {
-            run->click();
-            QCOMPARE(run->isChecked(), on);
-            QCOMPARE(entry("Open profile…")->isEnabled(), !on);
-            QCOMPARE(entry("Save profile…")->isEnabled(), !on);
+            rig.click("cyclerun");
+            QCOMPARE(rig.entry("Open profile…")->isEnabled(), !on);
+            QCOMPARE(rig.entry("Save profile…")->isEnabled(), !on);
         }
-        run->click();
-        shortcut(Qt::Key_O);
-        shortcut(Qt::Key_S);
-        QCOMPARE(picker.shown, 0);
+        rig.click("cyclerun");
+        rig.shortcut(Qt::Key_O);
+        rig.shortcut(Qt::Key_S);
+        QCOMPARE(rig.dialogs, 0);
     }
-
-private:
-    QAction *entry(const QString &text)
-    {
-        menu.clear();
-        window->fillContextMenu(menu);
-        for (QAction *action : menu.actions())
-            if (action->text() == text)
-                return action;
-        qFatal("no menu entry %s", qPrintable(text));
-        return nullptr;
-    }
-    // The window takes the keyboard back from the dialog that had it, as the desktop gives it.
-    void shortcut(Qt::Key key)
-    {
-        window->windowHandle()->requestActivate();
-        QVERIFY(QTest::qWaitForWindowActive(window.get()));
-        QTest::keyClick(window.get(), key, Qt::ControlModifier);
-    }
-
-    std::unique_ptr<QTemporaryDir> folder; // a new one for each test
-    FakeSerialLink link;
-    std::unique_ptr<chamber::main> window;
-    QMenu menu;
 };
 
 QTEST_MAIN(tst_profile)
