@@ -1,17 +1,14 @@
 // The main window on a FakeSerialLink, loaded and active, with its timer stopped so that a test
-// gives every tick itself.
+// gives every tick itself, and every alert it raises closed and recorded.
 #pragma once
 
 #include "main/main.h"
+#include "support/alertcloser.h"
 #include "support/control.h"
 #include "support/fakeseriallink.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
 
 namespace chamber {
 
@@ -36,6 +33,7 @@ struct WindowRig
 
     FakeSerialLink fake;
     chamber::main window{&fake};
+    AlertCloser alerts;
 };
 
 } // namespace chamber
