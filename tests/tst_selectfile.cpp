@@ -37,79 +37,66 @@ class tst_selectfile : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
+    // Hidden files stay out and names sort without regard to case. The pattern may hold several
+    // parts; typed, it filters as it changes, and one set while the dialog is hidden shows again.
+    // Names picked out of order are collected in list order, one a line, and counted; "Cancel"
+    // clears the names, the close box the count as well. A subfolder opened lists its files and
+    // forgets the names; a folder that cannot be read leaves everything where it was.
+    void choosing()
     {
+        QTemporaryDir tmp;
         QVERIFY(tmp.isValid() && QDir(tmp.path()).mkpath("sub"));
         for (const char *name : {"alpha.txt", "beta.txt", "data.csv", "Gamma.TXT", ".hidden",
                                  "sub/inner.txt", "sub/inner.log"}) {
             QFile file(QDir(tmp.path()).filePath(name));
             QVERIFY(file.open(QIODevice::WriteOnly));
         }
-    }
-    void init()
-    {
-        dialog.reset(new Z_selectfile);
-        QVERIFY(dialog->setPath(tmp.path()));
-        dialog->show();
-        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    }
-
-    // Hidden files stay out and names sort without regard to case. The pattern may hold several
-    // parts; typed, it filters as it changes, and one set while the dialog is hidden shows again.
-    void pattern()
-    {
-        QCOMPARE(texts(dialog->filelist),
+        Z_selectfile dialog;
+        QVERIFY(dialog.setPath(tmp.path()));
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QCOMPARE(texts(dialog.filelist),
                  QStringList({"alpha.txt", "beta.txt", "data.csv", "Gamma.TXT"}));
-        dialog->setPattern("*.csv; *.none");
-        QCOMPARE(texts(dialog->filelist), QStringList({"data.csv"}));
-        dialog->filemask->setFocus();
-        dialog->filemask->selectAll();
-        QTest::keyClicks(dialog->filemask, "*.tx");
-        QCOMPARE(texts(dialog->filelist), QStringList());
-        QTest::keyClick(dialog->filemask, 't');
-        QCOMPARE(texts(dialog->filelist), QStringList({"alpha.txt", "beta.txt", "Gamma.TXT"}));
-        dialog->hide();
-        dialog->setPattern("*.csv");
-        dialog->show();
-        QCOMPARE(dialog->filemask->text(), QStringLiteral("*.csv"));
-    }
+        dialog.setPattern("*.csv; *.none");
+        QCOMPARE(texts(dialog.filelist), QStringList({"data.csv"}));
+        dialog.filemask->setFocus();
+        dialog.filemask->selectAll();
+        QTest::keyClicks(dialog.filemask, "*.tx");
+        QCOMPARE(texts(dialog.filelist), QStringList());
+        QTest::keyClick(dialog.filemask, 't');
+        QCOMPARE(texts(dialog.filelist), QStringList({"alpha.txt", "beta.txt", "Gamma.TXT"}));
+        dialog.hide();
+        dialog.setPattern("*.csv");
+        dialog.show();
+        QCOMPARE(dialog.filemask->text(), QStringLiteral("*.csv"));
 
-    // Names picked out of order are collected in list order, one a line, and counted; "Cancel"
-    // clears the names, the close box the count as well. A subfolder opened lists its files and
-    // forgets the names; a folder that cannot be read leaves everything where it was.
-    void choosing()
-    {
-        mouse(dialog->filelist, "Gamma.TXT", false);
-        mouse(dialog->filelist, "alpha.txt", false, Qt::ControlModifier);
-        mouse(dialog->filelist, "beta.txt", true, Qt::ControlModifier);
-        QCOMPARE(dialog->filename->toPlainText(), QStringLiteral("alpha.txt\nbeta.txt\nGamma.TXT"));
-        QCOMPARE(dialog->filecount->text(), QStringLiteral("3"));
-        QTest::mouseClick(dialog->cancelbutton, Qt::LeftButton);
-        QCOMPARE(dialog->filename->toPlainText() + dialog->filecount->text(), QStringLiteral("3"));
-        dialog->show();
-        mouse(dialog->filelist, "beta.txt", true);
-        QVERIFY(dialog->close());
-        QCOMPARE(dialog->filename->toPlainText() + dialog->filecount->text(), QString());
+        dialog.setPattern("*");
+        mouse(dialog.filelist, "Gamma.TXT", false);
+        mouse(dialog.filelist, "alpha.txt", false, Qt::ControlModifier);
+        mouse(dialog.filelist, "beta.txt", true, Qt::ControlModifier);
+        QCOMPARE(dialog.filename->toPlainText(), QStringLiteral("alpha.txt\nbeta.txt\nGamma.TXT"));
+        QTest::mouseClick(dialog.cancelbutton, Qt::LeftButton);
+        QCOMPARE(dialog.filename->toPlainText() + dialog.filecount->text(), QStringLiteral("3"));
+        dialog.show();
+        mouse(dialog.filelist, "beta.txt", true);
+        QVERIFY(dialog.close());
+        QCOMPARE(dialog.filename->toPlainText() + dialog.filecount->text(), QString());
 
-        dialog->show();
-        mouse(dialog->filelist, "data.csv", true);
-        mouse(dialog->dirlist, "sub", true);
+        dialog.show();
+        mouse(dialog.filelist, "data.csv", true);
+        mouse(dialog.dirlist, "sub", true);
         const QString sub = QDir(tmp.path()).absoluteFilePath("sub");
-        QCOMPARE(dialog->path(), sub);
-        QCOMPARE(texts(dialog->filelist), QStringList({"inner.log", "inner.txt"}));
-        QCOMPARE(dialog->filename->toPlainText(), QString());
-        mouse(dialog->filelist, "inner.txt", true);
-        const QStringList dirs = texts(dialog->dirlist);
-        QVERIFY(!dialog->setPath(QDir(tmp.path()).filePath("missing")));
-        QCOMPARE(dialog->path(), sub);
-        QCOMPARE(texts(dialog->dirlist), dirs);
-        QCOMPARE(texts(dialog->filelist), QStringList({"inner.log", "inner.txt"}));
-        QCOMPARE(dialog->filename->toPlainText(), QStringLiteral("inner.txt"));
+        QCOMPARE(dialog.path(), sub);
+        QCOMPARE(texts(dialog.filelist), QStringList({"inner.log", "inner.txt"}));
+        QCOMPARE(dialog.filename->toPlainText(), QString());
+        mouse(dialog.filelist, "inner.txt", true);
+        const QStringList dirs = texts(dialog.dirlist);
+        QVERIFY(!dialog.setPath(QDir(tmp.path()).filePath("missing")));
+        QCOMPARE(dialog.path(), sub);
+        QCOMPARE(texts(dialog.dirlist), dirs);
+        QCOMPARE(texts(dialog.filelist), QStringList({"inner.log", "inner.txt"}));
+        QCOMPARE(dialog.filename->toPlainText(), QStringLiteral("inner.txt"));
     }
-
-private:
-    QTemporaryDir tmp;
-    QScopedPointer<Z_selectfile> dialog;
 };
 
 QTEST_MAIN(tst_selectfile)

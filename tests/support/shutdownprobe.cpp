@@ -18,10 +18,8 @@ public:
     void ClosePort() override
     {
         FakeSerialLink::ClosePort();
-        if (closing) {
+        if (closing)
             std::puts("port closed");
-            std::fflush(stdout);
-        }
     }
     bool closing = false;
 };
@@ -31,6 +29,7 @@ public:
 // argv: the mode (idle, pause, alert or run), then the run records folder
 int main(int argc, char *argv[])
 {
+    std::setvbuf(stdout, nullptr, _IONBF, 0); // the program may end at once, mid-handler
     QApplication app(argc, argv);
     const QString mode = QString::fromLocal8Bit(argv[1]);
     LoudLink link;
@@ -41,7 +40,6 @@ int main(int argc, char *argv[])
     window.show();
     auto closeWindow = [&] {
         std::puts("closing");
-        std::fflush(stdout);
         link.closing = true;
         window.close();
     };

@@ -1,11 +1,11 @@
-// The modal alert: its kinds, texts and answers, one at a time; and the scan notice.
-#include "dialogs/rs232_portscanning.h"
+// The shared routines: the modal alert, its kinds, texts and answers, one at a time; the pause.
 #include "support/alertcloser.h"
 #include "util/basicutilities.h"
 
 #include <QTextBlock>
 
 using namespace chamber;
+using namespace chamber::basicutilities;
 
 namespace {
 
@@ -22,7 +22,7 @@ int alignment(const Z_alert *dialog)
 
 } // namespace
 
-class tst_alert : public QObject
+class tst_basicutilities : public QObject
 {
     Q_OBJECT
 
@@ -35,11 +35,10 @@ private slots:
         QList<int> aligned;
         closer.inside = [&aligned](Z_alert *dialog) { aligned << alignment(dialog); };
         const QString msg = QStringLiteral("Please select an active serial port\r\nSecond line");
-        QVERIFY(basicutilities::alert("Serial port error", msg, 0));
+        QVERIFY(alert("t", msg, 0));
         closer.button = 1;
-        QVERIFY(!basicutilities::alert("t", msg, 1));
-        QVERIFY(!basicutilities::alert("t", msg, 2, {-5, "Bad port"}));
-        QCOMPARE(closer.titles().value(0), QStringLiteral("Serial port error"));
+        QVERIFY(!alert("t", msg, 1));
+        QVERIFY(!alert("t", msg, 2, {-5, "Bad port"}));
         QCOMPARE(closer.seen[0].text,
                  QStringLiteral("Please select an active serial port\nSecond line"));
         QCOMPARE(closer.seen[2].text, QStringLiteral("Error Code: -5\n\nBad port"));
@@ -51,40 +50,53 @@ private slots:
     void oneAtATime()
     {
         AlertCloser closer;
-        QVERIFY(!basicutilities::alert("t", "m", 3));
-        QVERIFY(!basicutilities::alert("t", "m", -1));
+        QVERIFY(!alert("t", "m", 3));
+        QVERIFY(!alert("t", "m", -1));
         closer.inside = [](Z_alert *) {
             AlertCloser nested; // closes and records any alert that wrongly opens
-            QVERIFY(!basicutilities::alert("second", "two", 0));
+            QVERIFY(!alert("second", "two", 0));
             QCOMPARE(nested.titles(), QStringList());
-            basicutilities::alertWhenFree("lost", QString(), 2, {8010, "gone"});
+            alertWhenFree("lost", QString(), 2, {8010, "gone"});
         };
-        QVERIFY(basicutilities::alert("first", "one", 0));
+        QVERIFY(alert("first", "one", 0));
         closer.inside = nullptr;
         QTRY_COMPARE(closer.titles(), QStringList({"first", "lost"}));
         QCOMPARE(closer.seen[1].text, QStringLiteral("Error Code:  8010\n\ngone"));
     }
 
-    // The notice's caption is wider than its button: it must be drawn on several lines.
-    void scanningNotice()
+    // 0 returns at once without processing events, a negative count processes them once; a
+    // pause lasts its time with timers firing all through it, also around a pause begun inside it.
+    void pause()
     {
-        RS232_portscanning notice;
-        QCOMPARE(notice.Command1->text(),
-                 QStringLiteral("Scanning for serial ports, please wait..."));
-        notice.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&notice));
-        const QImage drawn = notice.grab().toImage();
-        const QRect inside = notice.Command1->geometry().adjusted(5, 5, -5, -5);
-        int firstRow = -1, lastRow = -1;
-        for (int y = inside.top(); y <= inside.bottom(); ++y) {
-            const int face = drawn.pixelColor(inside.left(), y).lightness();
-            for (int x = inside.left(); x <= inside.right(); ++x)
-                if (face - drawn.pixelColor(x, y).lightness() > 100)
-                    (firstRow < 0 ? firstRow : lastRow) = y;
+        bool posted = false;
+        QTimer::singleShot(0, this, [&posted] { posted = true; });
+        delay(0);
+        QVERIFY2(!posted, "delay(0) processed a posted event");
+        // even on a clock that stands still
+        delay(-5, [] { return qint64(1000); });
+        QVERIFY(posted);
+
+        // a timer keeps firing through the whole pause
+        int fired = 0;
+        QTimer repeating;
+        connect(&repeating, &QTimer::timeout, this, [&fired] { ++fired; });
+        repeating.start(5);
+        QElapsedTimer watch;
+        watch.start();
+        delay(5);
+        QVERIFY2(watch.elapsed() >= 50, qPrintable(QString::number(watch.elapsed())));
+        QVERIFY(fired >= 2);
+        repeating.stop();
+
+        // a pause begun inside another: both end, the outer not before its own time nor the inner's
+        for (const auto &[inner, outer] : {std::pair(3, 8), std::pair(10, 2)}) {
+            QTimer::singleShot(0, this, [inner] { delay(inner); });
+            watch.restart();
+            delay(outer);
+            QVERIFY(watch.elapsed() >= std::max(inner, outer) * 10);
         }
-        QVERIFY(lastRow - firstRow > QFontMetrics(notice.Command1->font()).lineSpacing());
     }
 };
 
-QTEST_MAIN(tst_alert)
-#include "tst_alert.moc"
+QTEST_MAIN(tst_basicutilities)
+#include "tst_basicutilities.moc"
