@@ -1,4 +1,4 @@
-// The automatic cycle driven tick by tick against a modelled chamber: runs, stops, commands.
+// The automatic cycle tick by tick against a modelled chamber: runs, stops, nesting, port loss.
 #include "link/frames.h"
 #include "support/windowrig.h"
 
@@ -303,7 +303,9 @@ private slots:
 
         rig.click("cyclerun");
         rig.ticks(40, [&] { return rig.text("cyclemode") == "Wait"; });
-        rig.fake.lose("Input/output error");
+        rig.fake.openPort.clear(); // the adapter is unplugged under the window
+        rig.fake.error = {12, "Input/output error"};
+        emit rig.fake.PortLost();
         QTRY_COMPARE(rig.alerts.titles(), QStringList{"Com port error"});
         QVERIFY(rig.alerts.seen[0].text.endsWith("Input/output error"));
         QCOMPARE(rig.state(), idle);

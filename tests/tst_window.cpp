@@ -1,5 +1,4 @@
-// The main window: the scan, numeric fields, port choice, commands and replies, profile files,
-// and a COM name that keeps the pseudo-terminal the scan gave it.
+// The main window: scan, numeric fields, port choice, commands, replies, profiles, a real pty.
 #include "dialogs/rs232_portscanning.h"
 #include "dialogs/z_selectfile.h"
 #include "link/qtseriallink.h"
@@ -176,21 +175,28 @@ private slots:
         QCOMPARE(rig.fake.calls, QStringList());
     }
 
-    // The scan lists after "Select", in number order, the names from COM1 to COM99 that opened,
-    // and leaves none open. A port chosen is opened with "9600,n,8,1" after closing the last, and
-    // enables "Run"; "Select" closes it. Only a click, or the arrows and Enter in the open list,
-    // choose: typing and the wheel never do.
+    // The scan, behind its notice, lists after "Select" in number order the names from COM1 to
+    // COM99 that opened, and leaves none open. A port chosen is opened with "9600,n,8,1" after
+    // closing the last, and enables "Run"; "Select" closes it. Only a click, or the arrows and
+    // Enter in the open list, choose: typing and the wheel never do.
     void choosingPorts()
     {
         WindowRig rig({"COM12", "COM3", "COM100", "COM0"});
+        bool noticeShown = false;
+        QTimer::singleShot(0, [&] {
+            for (QWidget *top : QApplication::topLevelWidgets())
+                noticeShown |= qobject_cast<RS232_portscanning *>(top) && top->isVisible();
+        });
+        rig.window.Form_Load();
         QComboBox *ports = rig.ports();
         QStringList listed;
         for (int i = 0; i < ports->count(); ++i)
             listed << ports->itemText(i);
         QCOMPARE(listed, QStringList({"Select", "COM3", "COM12"}));
-        QVERIFY(ports->currentIndex() == 0 && rig.fake.openPort.isEmpty());
+        QVERIFY(noticeShown && ports->currentIndex() == 0 && rig.fake.openPort.isEmpty());
         QCheckBox *run = rig.box("cyclerun");
         QVERIFY(!run->isEnabled());
+        rig.fake.calls.clear();
         ports->setCurrentIndex(2);
         ports->setCurrentIndex(1);
         QCOMPARE(rig.fake.calls,

@@ -55,13 +55,6 @@ public:
             emit DataArrival();
         }
     }
-    // The port fails under the window, as an unplugged adapter does.
-    void lose(const QString &description)
-    {
-        openPort.clear();
-        error = {12, description};
-        emit PortLost();
-    }
 
     QSet<QString> present;  // names that open
     QStringList calls;      // every open, close and send, in order

@@ -1,5 +1,4 @@
-// The main window on a FakeSerialLink, loaded and active, with its timer stopped so that a test
-// gives every tick itself, and every alert it raises closed and recorded.
+// The main window on a FakeSerialLink, loaded, active, its timer stopped and its alerts recorded.
 #pragma once
 
 #include "main/main.h"
