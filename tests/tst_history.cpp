@@ -160,7 +160,8 @@ private slots:
         rig.window.setRecordsFolder(rig.records.filePath("lost"));
         rig.box("cyclerun")->click();
         rig.ticks(2);
-        rig.fake.lose(QStringLiteral("Resource error: device removed"));
+        rig.fake.openPort.clear(); // the adapter is unplugged under the window
+        emit rig.fake.PortLost();
 
         rig.window.close(); // waits for the records to be written
         const QStringList lines = recordLines(rig.records.path());

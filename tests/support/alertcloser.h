@@ -3,11 +3,10 @@
 
 #include "dialogs/z_alert.h"
 
-#include <QApplication>
-#include <QPushButton>
-#include <QTest>
-#include <QTextEdit>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
+
+#include <functional>
 
 namespace chamber {
 
@@ -16,8 +15,7 @@ class AlertCloser : public QObject
 public:
     struct Seen
     {
-        QString title;
-        QString text;
+        QString title, text;
     };
 
     AlertCloser()
@@ -25,10 +23,12 @@ public:
         // The alert's modal loop keeps processing timers, so polling finds it while it is open.
         connect(&poll, &QTimer::timeout, this, [this] {
             auto *dialog = qobject_cast<Z_alert *>(QApplication::activeModalWidget());
-            if (!dialog || !dialog->isVisible())
-                return;
-            seen.append({dialog->windowTitle(), dialog->message->toPlainText()});
-            QTest::mouseClick(dialog->Command1[button], Qt::LeftButton);
+            if (dialog && dialog->isVisible()) {
+                seen.append({dialog->windowTitle(), dialog->message->toPlainText()});
+                if (inside)
+                    inside(dialog);
+                QTest::mouseClick(dialog->Command1[button], Qt::LeftButton);
+            }
         });
         poll.start(10);
     }
@@ -42,7 +42,8 @@ public:
     }
 
     QList<Seen> seen;
-    int button = 0; // 0 "OK", 1 "Cancel"
+    int button = 0;                        // 0 "OK", 1 "Cancel"
+    std::function<void(Z_alert *)> inside; // runs in the open alert before the click
 
 private:
     QTimer poll;

@@ -8,12 +8,12 @@
 #include <QStringList>
 
 #include <functional>
+#include <utility>
 
 namespace chamber {
 
 class FakeSerialLink : public SerialLink
 {
-    Q_OBJECT
 public:
     using SerialLink::SerialLink;
 
@@ -41,12 +41,7 @@ public:
         if (answer)
             answer(frame);
     }
-    QByteArray ReadData() override
-    {
-        QByteArray bytes;
-        bytes.swap(pending);
-        return bytes;
-    }
+    QByteArray ReadData() override { return std::exchange(pending, {}); }
     ErrorRecord lasterror() const override { return error; }
 
     // Queues bytes as if they had arrived on the line, in pieces of at most piece bytes each,
@@ -59,13 +54,6 @@ public:
             pending += bytes.mid(at, piece);
             emit DataArrival();
         }
-    }
-    // The port fails under the window, as an unplugged adapter does.
-    void lose(const QString &description)
-    {
-        openPort.clear();
-        error = {12, description};
-        emit PortLost();
     }
 
     QSet<QString> present;  // names that open

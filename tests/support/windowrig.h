@@ -1,0 +1,38 @@
+// The main window on a FakeSerialLink, loaded, active, its timer stopped and its alerts recorded.
+#pragma once
+
+#include "main/main.h"
+#include "support/alertcloser.h"
+#include "support/control.h"
+#include "support/fakeseriallink.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+namespace chamber {
+
+struct WindowRig
+{
+    // ports: the names that open, and so the ones the start-up scan lists
+    explicit WindowRig(const QStringList &ports = {"COM3", "COM4"})
+    {
+        fake.present = QSet<QString>(ports.begin(), ports.end());
+        control<QTimer>(window, "Timer1")->stop();
+        window.Form_Load();
+        window.show();
+        if (!QTest::qWaitForWindowActive(&window))
+            qFatal("the window never became active");
+        fake.calls.clear();
+    }
+    QLineEdit *field(const QString &name) const { return control<QLineEdit>(window, name); }
+    QString text(const QString &name) const { return field(name)->text(); }
+    QCheckBox *box(const QString &name) const { return control<QCheckBox>(window, name); }
+    QComboBox *ports() const { return control<QComboBox>(window, "portselect"); }
+    void click(const QString &name) { QTest::mouseClick(control(window, name), Qt::LeftButton); }
+
+    FakeSerialLink fake;
+    chamber::main window{&fake};
+    AlertCloser alerts;
+};
+
+} // namespace chamber
