@@ -1,8 +1,12 @@
 // The file selection dialog on a folder of its own: pattern, choice, cancel, folders.
 #include "dialogs/z_selectfile.h"
 
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QtTest>
-#include <QtWidgets>
 
 using namespace chamber;
 

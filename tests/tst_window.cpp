@@ -5,6 +5,11 @@
 #include "support/pty.h"
 #include "support/windowrig.h"
 
+#include <QAbstractItemView>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+
 #include <csignal>
 
 #include <sys/resource.h>

@@ -3,8 +3,11 @@
 
 #include "dialogs/z_alert.h"
 
-#include <QtTest>
-#include <QtWidgets>
+#include <QApplication>
+#include <QPushButton>
+#include <QTest>
+#include <QTextEdit>
+#include <QTimer>
 
 #include <functional>
 

@@ -6,8 +6,11 @@
 #include "support/control.h"
 #include "support/fakeseriallink.h"
 
-#include <QtTest>
-#include <QtWidgets>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
 
 namespace chamber {
 
