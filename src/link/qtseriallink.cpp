@@ -14,9 +14,9 @@ namespace {
 
 // Error numbers as the classic serial port control gave them, so that the alert's error report
 // reads as operators of such programs know it. Every number this link records comes from here;
-// the description is QSerialPort's own text unless noted.
+// the description is QSerialPort's own text unless noted. errPortNumber (seriallink.h) is the
+// one for a name with no device, or whose device is missing.
 constexpr qint32 errInvalidValue = 380; // malformed settings text ("Invalid property value")
-constexpr qint32 errPortNumber = 8002;  // no device for the name, or the device is missing
 constexpr qint32 errPortOpen = 8005;    // in use by another program, locked or not permitted
 constexpr qint32 errHardware = 8010;    // the device failed or vanished (unplugged adapter)
 constexpr qint32 errCommState = 8015;   // the device refused the line settings

@@ -9,6 +9,10 @@
 
 namespace chamber {
 
+// The error number of a COM name with no device behind it ("Invalid port number"), as the classic
+// serial port control gave it; the window reports a name the scan did not find with it too.
+constexpr qint32 errPortNumber = 8002;
+
 class SerialLink : public QObject
 {
     Q_OBJECT

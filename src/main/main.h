@@ -75,7 +75,6 @@ public:
     bool loadProfile(const QString &path);
     // Where run records go; by default the "runs" folder in the application's data folder.
     void setRecordsFolder(const QString &folder);
-    QString recordsFolder() const { return recordsFolderPath; }
 
     // The profile diagram, drawn beneath the controls.
     std::array<LineShape, 8> Line1{};
@@ -208,7 +207,7 @@ private:
     bool inTick = false;
     int runsBegun = 0;
     bool losingPort = false;
-    QString profileFolder;   // where the file selection dialog was last left
+    QString profileFolder; // where the file selection dialog was last left
 
     TrendPlot *trend = nullptr;
     QLabel *noReply = nullptr;

@@ -11,10 +11,6 @@
 
 namespace chamber {
 
-namespace {
-constexpr qint32 errPortNumber = 8002; // "Invalid port number", as the link reports a lost name
-} // namespace
-
 void main::applyStartOptions(const StartOptions &options)
 {
     if (!options.records.isEmpty())

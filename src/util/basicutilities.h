@@ -28,7 +28,6 @@ using MonotonicClock = std::function<qint64()>;
 // by default), at least once; 0 returns at once without processing events.
 void delay(int hundredths, const MonotonicClock &clock = {});
 
-
 // Places that process window events (delay, the reply decoder, the modal alert, the port scan)
 // count themselves here, so that closing the window inside one of them can end the program at once.
 class PumpScope

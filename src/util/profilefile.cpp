@@ -66,17 +66,17 @@ bool checkKeys(const QJsonObject &object, const QStringList &allowed, const QStr
     return true;
 }
 
-// A JSON number (never text that looks like one), finite, 0 or more and, if whole, without a
-// fraction; rule names what else is required in the message.
+// A JSON number (never text that looks like one), finite, from 0 to most and, if whole, without
+// a fraction; rule says what is required in the message.
 std::optional<double> number(const QJsonValue &value, const QString &where, const QString &key,
-                             bool whole, const QString &rule, QString &error)
+                             bool whole, double most, const QString &rule, QString &error)
 {
     if (!value.isDouble()) {
         error = where + quoted(key) + QStringLiteral(" must be a number, not ") + typeName(value);
         return std::nullopt;
     }
     const double x = value.toDouble();
-    if (!std::isfinite(x) || x < 0 || (whole && std::floor(x) != x)) {
+    if (!std::isfinite(x) || x < 0 || x > most || (whole && std::floor(x) != x)) {
         error = where + quoted(key) + QStringLiteral(" must be ") + rule;
         return std::nullopt;
     }
@@ -160,11 +160,11 @@ std::optional<Profile> parseProfile(const QByteArray &text, QString &error)
         const QJsonObject object = point.toObject();
         if (!checkKeys(object, pointKeys, where, error))
             return std::nullopt;
-        const auto setpoint = number(object.value(pointKeys[0]), where, pointKeys[0], false,
+        const auto setpoint = number(object.value(pointKeys[0]), where, pointKeys[0], false, qInf(),
                                      QStringLiteral("0 or more (degrees C)"), error);
         if (!setpoint)
             return std::nullopt;
-        const auto dwell = number(object.value(pointKeys[1]), where, pointKeys[1], true,
+        const auto dwell = number(object.value(pointKeys[1]), where, pointKeys[1], true, qInf(),
                                   QStringLiteral("a whole number of seconds, 0 or more"), error);
         if (!dwell)
             return std::nullopt;
@@ -195,13 +195,9 @@ std::optional<Profile> parseProfile(const QByteArray &text, QString &error)
 
     const auto cycles =
         number(top.value(QStringLiteral("cycles")), QString(), QStringLiteral("cycles"), true,
-               QStringLiteral("a whole number from 0 to 999"), error);
+               mostCycles, QStringLiteral("a whole number from 0 to 999"), error);
     if (!cycles)
         return std::nullopt;
-    if (*cycles > mostCycles) {
-        error = QStringLiteral("\"cycles\" must be a whole number from 0 to 999");
-        return std::nullopt;
-    }
     profile.cycles = *cycles;
     return profile;
 }
@@ -240,16 +236,13 @@ std::optional<Profile> readProfile(const QString &path, QString &error)
         error = QStringLiteral("the file cannot be read: ") + file.errorString();
         return std::nullopt;
     }
-    if (file.size() > largestFileBytes) {
-        error = QStringLiteral("the file is far too large for a profile");
-        return std::nullopt;
-    }
+    // Read no further than one byte past the limit: a file's reported size can be wrong or 0.
     const QByteArray text = file.read(largestFileBytes + 1);
     if (file.error() != QFileDevice::NoError) {
         error = QStringLiteral("the file cannot be read: ") + file.errorString();
         return std::nullopt;
     }
-    if (text.size() > largestFileBytes) { // a pipe or device that reported no size
+    if (text.size() > largestFileBytes) {
         error = QStringLiteral("the file is far too large for a profile");
         return std::nullopt;
     }
