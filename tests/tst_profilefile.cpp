@@ -57,7 +57,35 @@ private slots:
         row("syntax error names its line", R"("version": 1)", R"("version" 1)",
             "line 3: not valid");
         row("another format", "chamberctl-profile", "chamberctl-log", "not a chamberctl profile");
-        row("newer version", R"("version": 1)", R"("version": 2)", "version 2 is not supported");
+        row("newer version", R"("version": 1)", R"("version": 3)", "version 3 is not supported");
+        row("conditions need version 2", R"("cycles": 3)", R"("cycles": 3, "conditions": {})",
+            R"(unknown key "conditions")");
+        row("version 2 without conditions", R"("version": 1)", R"("version": 2)", "");
+        const char *v2 = R"("version": 2)";
+        const auto conditions = [&](const char *name, const char *object, const char *error) {
+            QTest::newRow(name) << QString("*")
+                                << QString::fromUtf8(exampleText())
+                                       .replace(R"("version": 1)", v2)
+                                       .replace(R"("cycles": 3)", QString(R"("cycles": 3, )"
+                                                                          R"("conditions": )") +
+                                                                      object)
+                                << error;
+        };
+        conditions("every condition", R"({"tolerance_c": 0.25, "guaranteed_soak": true,
+            "approach_limit_s": 3600, "deviation_delay_s": 0, "silence_limit_s": 30,
+            "on_alarm": "end"})",
+                   "");
+        conditions("soak without a band", R"({"guaranteed_soak": true})",
+                   R"("guaranteed_soak" needs "tolerance_c")");
+        conditions("delay without a band", R"({"deviation_delay_s": 60})",
+                   R"("deviation_delay_s" needs "tolerance_c")");
+        conditions("no band", R"({"tolerance_c": 0})", R"("tolerance_c" must be above 0)");
+        conditions("limit 0", R"({"approach_limit_s": 0})", "whole number of seconds from 1");
+        conditions("limit with a fraction", R"({"silence_limit_s": 2.5})",
+                   "whole number of seconds");
+        conditions("other alarm action", R"({"on_alarm": "stop"})",
+                   R"("on_alarm" must be "continue" or "end")");
+        conditions("unknown condition", R"({"tolerance": 1})", R"(unknown key "tolerance")");
         row("unknown key", R"("cycles": 3)", R"("cycles": 3, "x": 1)", R"(unknown key "x")");
         row("missing key", ",\n    \"cycles\": 3", "", R"(missing key "cycles")");
         row("setpoint as text", "85.0", R"("85.0")", R"(point 1: "setpoint_c" must be a number)");
@@ -81,6 +109,15 @@ private slots:
         const std::optional<Profile> profile = parseProfile(text.toUtf8(), found);
         QVERIFY2(error.isEmpty() ? bool(profile) : !profile && found.contains(error),
                  qPrintable(found));
+        if (!profile)
+            return;
+        // What the program writes reads back the same, and as version 1 without conditions,
+        // so that older copies read it; the record's one-line form too.
+        const QByteArray written = profileText(*profile);
+        QCOMPARE(parseProfile(written, found), profile);
+        QCOMPARE(written.contains(R"("version": 1)"), !profile->conditions.any());
+        QCOMPARE(parseConditionsLine(conditionsLine(profile->conditions), found),
+                 profile->conditions);
     }
 };
 

@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QSaveFile>
 
 #include <cmath>
@@ -17,9 +18,14 @@ namespace chamber {
 namespace {
 
 const QString formatName = QStringLiteral("chamberctl-profile");
-constexpr int formatVersion = 1;
+constexpr int plainVersion = 1;      // the profile alone
+constexpr int conditionsVersion = 2; // the profile with its run conditions
 constexpr int pointCount = 4;
 constexpr double mostCycles = 999; // the cycles field holds three characters
+// Longer than any test a chamber runs (about 115 days), short of where seconds lose precision.
+constexpr double longestConditionSeconds = 1e7;
+// Wider than any chamber's range: a band this wide is a typing slip, not a tolerance.
+constexpr double widestToleranceC = 1000;
 // A profile is a few hundred bytes; refusing anything far larger keeps a wrong choice (a disk
 // image, say) from stalling the window while it is read.
 constexpr qint64 largestFileBytes = 1024 * 1024;
@@ -83,6 +89,15 @@ std::optional<double> number(const QJsonValue &value, const QString &where, cons
     return x;
 }
 
+// As the fields write degrees, one decimal, unless the tolerance was given finer.
+QString toleranceText(double celsius)
+{
+    const QString tenths = writenumber(celsius, 1);
+    return readnumber(tenths) == celsius
+               ? tenths
+               : QString::number(celsius, 'g', QLocale::FloatingPointShortest);
+}
+
 int lineAt(const QByteArray &text, int offset)
 {
     return int(text.left(offset).count('\n')) + 1;
@@ -126,16 +141,22 @@ std::optional<Profile> parseProfile(const QByteArray &text, QString &error)
                     : QStringLiteral("\"version\" must be a number, not ") + typeName(version);
         return std::nullopt;
     }
-    if (version.toDouble() != formatVersion) {
-        error = QStringLiteral("version %1 is not supported; this program reads version %2")
+    if (version.toDouble() != plainVersion && version.toDouble() != conditionsVersion) {
+        error = QStringLiteral("version %1 is not supported; this program reads versions %2 and %3")
                     .arg(version.toDouble())
-                    .arg(formatVersion);
+                    .arg(plainVersion)
+                    .arg(conditionsVersion);
         return std::nullopt;
     }
+    const QString conditionsKey = QStringLiteral("conditions");
+    QJsonObject required = top;
+    const bool withConditions = version.toDouble() == conditionsVersion;
+    if (withConditions)
+        required.remove(conditionsKey); // optional in version 2
     const QStringList topKeys{QStringLiteral("format"), QStringLiteral("version"),
                               QStringLiteral("points"), QStringLiteral("use_points"),
                               QStringLiteral("cycles")};
-    if (!checkKeys(top, topKeys, QString(), error))
+    if (!checkKeys(required, topKeys, QString(), error))
         return std::nullopt;
 
     Profile profile;
@@ -199,7 +220,135 @@ std::optional<Profile> parseProfile(const QByteArray &text, QString &error)
     if (!cycles)
         return std::nullopt;
     profile.cycles = *cycles;
+
+    if (withConditions && top.contains(conditionsKey)) {
+        const auto conditions = parseConditions(top.value(conditionsKey), error);
+        if (!conditions)
+            return std::nullopt;
+        profile.conditions = *conditions;
+    }
     return profile;
+}
+
+bool RunConditions::any() const
+{
+    return *this != RunConditions{};
+}
+
+QJsonObject conditionsObject(const RunConditions &conditions)
+{
+    QJsonObject object;
+    if (conditions.toleranceC)
+        object.insert(QStringLiteral("tolerance_c"), *conditions.toleranceC);
+    if (conditions.guaranteedSoak)
+        object.insert(QStringLiteral("guaranteed_soak"), true);
+    if (conditions.approachLimitS)
+        object.insert(QStringLiteral("approach_limit_s"), *conditions.approachLimitS);
+    if (conditions.deviationDelayS)
+        object.insert(QStringLiteral("deviation_delay_s"), *conditions.deviationDelayS);
+    if (conditions.silenceLimitS)
+        object.insert(QStringLiteral("silence_limit_s"), *conditions.silenceLimitS);
+    if (conditions.endOnAlarm)
+        object.insert(QStringLiteral("on_alarm"), QStringLiteral("end"));
+    return object;
+}
+
+std::optional<RunConditions> parseConditions(const QJsonValue &value, QString &error)
+{
+    const QString where = QStringLiteral("\"conditions\": ");
+    if (!value.isObject()) {
+        error = where + QStringLiteral("must be an object { … }, not ") + typeName(value);
+        return std::nullopt;
+    }
+    const QJsonObject object = value.toObject();
+    const QStringList keys{QStringLiteral("tolerance_c"),      QStringLiteral("guaranteed_soak"),
+                           QStringLiteral("approach_limit_s"), QStringLiteral("deviation_delay_s"),
+                           QStringLiteral("silence_limit_s"),  QStringLiteral("on_alarm")};
+    for (const QString &key : object.keys()) {
+        if (!keys.contains(key)) {
+            error = where + QStringLiteral("unknown key ") + quoted(key);
+            return std::nullopt;
+        }
+    }
+    RunConditions conditions;
+    const auto seconds = [&](const QString &key, double least,
+                             std::optional<double> &into) -> bool {
+        if (!object.contains(key))
+            return true;
+        const auto x = number(object.value(key), where, key, true, longestConditionSeconds,
+                              QStringLiteral("a whole number of seconds from %1 to %2")
+                                  .arg(least)
+                                  .arg(longestConditionSeconds, 0, 'f', 0),
+                              error);
+        if (!x)
+            return false;
+        if (*x < least) {
+            error = where + quoted(key) +
+                    QStringLiteral(" must be a whole number of seconds from %1").arg(least);
+            return false;
+        }
+        into = x;
+        return true;
+    };
+    if (object.contains(keys[0])) {
+        const auto tolerance =
+            number(object.value(keys[0]), where, keys[0], false, widestToleranceC,
+                   QStringLiteral("above 0 and at most 1000 (degrees C)"), error);
+        if (!tolerance)
+            return std::nullopt;
+        if (*tolerance <= 0) {
+            error = where + quoted(keys[0]) + QStringLiteral(" must be above 0 (degrees C)");
+            return std::nullopt;
+        }
+        conditions.toleranceC = tolerance;
+    }
+    if (object.contains(keys[1])) {
+        if (!object.value(keys[1]).isBool()) {
+            error = where + quoted(keys[1]) + QStringLiteral(" must be true or false, not ") +
+                    typeName(object.value(keys[1]));
+            return std::nullopt;
+        }
+        conditions.guaranteedSoak = object.value(keys[1]).toBool();
+    }
+    // a limit of 0 would alarm at the first tick of every approach or every silence
+    if (!seconds(keys[2], 1, conditions.approachLimitS) ||
+        !seconds(keys[3], 0, conditions.deviationDelayS) ||
+        !seconds(keys[4], 1, conditions.silenceLimitS))
+        return std::nullopt;
+    if (object.contains(keys[5])) {
+        const QJsonValue onAlarm = object.value(keys[5]);
+        if (onAlarm != QJsonValue(QStringLiteral("continue")) &&
+            onAlarm != QJsonValue(QStringLiteral("end"))) {
+            error = where + quoted(keys[5]) + QStringLiteral(" must be \"continue\" or \"end\"");
+            return std::nullopt;
+        }
+        conditions.endOnAlarm = onAlarm.toString() == QLatin1String("end");
+    }
+    // both are measured against the band, which only the tolerance sets
+    for (const auto &[set, key] : {std::pair{conditions.guaranteedSoak, keys[1]},
+                                   std::pair{bool(conditions.deviationDelayS), keys[3]}}) {
+        if (set && !conditions.toleranceC) {
+            error = where + quoted(key) + QStringLiteral(" needs \"tolerance_c\"");
+            return std::nullopt;
+        }
+    }
+    return conditions;
+}
+
+QByteArray conditionsLine(const RunConditions &conditions)
+{
+    return QJsonDocument(conditionsObject(conditions)).toJson(QJsonDocument::Compact);
+}
+
+std::optional<RunConditions> parseConditionsLine(const QByteArray &line, QString &error)
+{
+    QJsonParseError syntax;
+    const QJsonDocument document = QJsonDocument::fromJson(line, &syntax);
+    if (syntax.error != QJsonParseError::NoError) {
+        error = QStringLiteral("\"conditions\": not valid JSON (%1)").arg(syntax.errorString());
+        return std::nullopt;
+    }
+    return parseConditions(document.object(), error);
 }
 
 QByteArray profileText(const Profile &profile)
@@ -207,19 +356,47 @@ QByteArray profileText(const Profile &profile)
     // Written by hand rather than through QJsonDocument, which would sort the keys and drop the
     // setpoints' ".0"; parseProfile() reads it back like any other file.
     const auto flag = [](bool on) { return on ? QStringLiteral("true") : QStringLiteral("false"); };
+    const bool withConditions = profile.conditions.any();
     QString text = QStringLiteral("{\n    \"format\": \"%1\",\n    \"version\": %2,\n"
                                   "    \"points\": [\n")
                        .arg(formatName)
-                       .arg(formatVersion);
+                       .arg(withConditions ? conditionsVersion : plainVersion);
     for (int i = 0; i < pointCount; ++i) {
         text += QStringLiteral("        {\"setpoint_c\": %1, \"dwell_s\": %2}%3\n")
                     .arg(writenumber(profile.setpoints[i], 1), writenumber(profile.dwells[i], 0),
                          i + 1 < pointCount ? QStringLiteral(",") : QString());
     }
     text +=
-        QStringLiteral("    ],\n    \"use_points\": [%1, %2, %3, %4],\n    \"cycles\": %5\n}\n")
+        QStringLiteral("    ],\n    \"use_points\": [%1, %2, %3, %4],\n    \"cycles\": %5")
             .arg(flag(profile.usePoints[0]), flag(profile.usePoints[1]), flag(profile.usePoints[2]),
                  flag(profile.usePoints[3]), writenumber(profile.cycles, 0));
+    if (withConditions) {
+        // one key a line, in the order the object keeps them
+        QStringList lines;
+        const QJsonObject object = conditionsObject(profile.conditions);
+        const QStringList order{
+            QStringLiteral("tolerance_c"),      QStringLiteral("guaranteed_soak"),
+            QStringLiteral("approach_limit_s"), QStringLiteral("deviation_delay_s"),
+            QStringLiteral("silence_limit_s"),  QStringLiteral("on_alarm")};
+        for (const QString &key : order) {
+            if (!object.contains(key))
+                continue;
+            const QJsonValue value = object.value(key);
+            QString shown;
+            if (key == order[0])
+                shown = toleranceText(value.toDouble());
+            else if (value.isDouble())
+                shown = writenumber(value.toDouble(), 0);
+            else if (value.isBool())
+                shown = flag(value.toBool());
+            else
+                shown = quoted(value.toString());
+            lines << QStringLiteral("        %1: %2").arg(quoted(key), shown);
+        }
+        text += QStringLiteral(",\n    \"conditions\": {\n") + lines.join(QStringLiteral(",\n")) +
+                QStringLiteral("\n    }");
+    }
+    text += QStringLiteral("\n}\n");
     return text.toUtf8();
 }
 
