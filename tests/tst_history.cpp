@@ -187,6 +187,48 @@ private slots:
         QCOMPARE(recordLines(rig.records.filePath("lost")).last().section(',', 7), "port lost");
     }
 
+    // That alert holds nothing, even when the failure reaches the window inside the tick's pause
+    // (a row written in the tick fills the disk): while it stands open the run dwells its time
+    // and goes on to its next point.
+    void alertHoldsNoRun()
+    {
+        AlertCloser alerts;
+        Rig rig;
+        rlimit before{};
+        getrlimit(RLIMIT_FSIZE, &before);
+        const rlimit small{1000, before.rlim_max};
+        std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &small);
+        for (auto [name, value] : {std::pair{"setpoints(0)", "26.0"},
+                                   {"dwells(0)", "4"},
+                                   {"setpoints(1)", "24.0"},
+                                   {"dwells(1)", "1"}})
+            control<QLineEdit>(rig.window, name)->setText(value);
+        QElapsedTimer clock;
+        qint64 waitAt = -1, nextAt = -1;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, this, [&] {
+            if (waitAt < 0 && control<QLineEdit>(rig.window, "cyclemode")->text() == "Wait")
+                waitAt = clock.elapsed();
+            if (nextAt < 0 && rig.fake.sent.contains(frameFor(u"settemp", 240)))
+                nextAt = clock.elapsed();
+        });
+        watch.start(10);
+        bool openThroughout = false;
+        alerts.inside = [&](Z_alert *) {
+            openThroughout = QTest::qWaitFor([&] { return nextAt >= 0; }, 10000);
+        };
+        clock.start();
+        control<QTimer>(rig.window, "Timer1")->start();
+        rig.box("cyclerun")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(nextAt >= 0, 15000);
+        setrlimit(RLIMIT_FSIZE, &before);
+        QCOMPARE(alerts.titles(), QStringList{"Run record error"});
+        QVERIFY(openThroughout);
+        QVERIFY2(waitAt >= 0 && nextAt - waitAt >= 3000 && nextAt - waitAt <= 4600,
+                 qPrintable(QString("dwell of 4 s took %1 ms").arg(nextAt - waitAt)));
+    }
+
     // One alert names the file and the reason, and the run goes on unrecorded: a folder that
     // can't be made (a path under a regular file, even for root), and a disk that fills up during
     // the run (a file size limit fails writes with EFBIG as a full disk fails them with ENOSPC).

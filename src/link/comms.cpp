@@ -29,7 +29,8 @@ void main::transmit(const QString &mode, double dataout)
 void main::comwrite(const QByteArray &datain, int timetowait)
 {
     if (!portready) {
-        basicutilities::alert(
+        // at once, unless asked inside a pause, where it must not hold the tick
+        basicutilities::alertWhenFree(
             QStringLiteral("Serial port error"),
             QStringLiteral("Please select an active serial port before attepmting "
                            "to comunicate with your peripheral device!"),

@@ -102,6 +102,11 @@ QtSerialLink::~QtSerialLink()
     ClosePort();
 }
 
+QString QtSerialLink::device(const QString &port) const
+{
+    return devices ? devices->at(std::size_t(comNumber(port))) : QString();
+}
+
 bool QtSerialLink::OpenPort(const QString &port, const QString &settings)
 {
     ClosePort();

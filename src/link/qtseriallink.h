@@ -26,6 +26,7 @@ public:
     void SendData(const QByteArray &frame) override;
     QByteArray ReadData() override;
     ErrorRecord lasterror() const override;
+    QString device(const QString &port) const override;
 
 private:
     void arrival();

@@ -23,6 +23,12 @@ public:
     virtual void SendData(const QByteArray &frame) = 0; // dropped when no port is open
     virtual QByteArray ReadData() = 0;                  // every byte received since the last read
     virtual ErrorRecord lasterror() const = 0;
+    // The device that the name port opens ("/dev/ttyUSB0"); empty when unknown.
+    virtual QString device(const QString &port) const
+    {
+        Q_UNUSED(port);
+        return {};
+    }
 
 signals:
     void DataArrival();

@@ -16,11 +16,12 @@ void main::Command1_Click(int Index)
     case 0: {
         const double tenths = readnumber(setpoint->text()) * 10;
         if (!setpointFits(tenths)) {
-            // pumps events: tick and replies may run here
-            basicutilities::alert(QStringLiteral("Setpoint error"),
-                                  QStringLiteral("The controller takes setpoints from -3276.8 to "
-                                                 "3276.7 degrees C only. Nothing was sent."),
-                                  0);
+            // a click taken inside the tick's pause must not hold the tick with its alert
+            basicutilities::alertWhenFree(
+                QStringLiteral("Setpoint error"),
+                QStringLiteral("The controller takes setpoints from -3276.8 to "
+                               "3276.7 degrees C only. Nothing was sent."),
+                0);
             return;
         }
         transmit(QStringLiteral("settemp"), tenths);
@@ -39,13 +40,13 @@ void main::cyclerun_Click()
     if (cyclerun->isChecked()) {
         cycles[1]->setText(QStringLiteral("0"));
         startcycle();
-        beginRunRecord();
+        beginRun();
     }
     // read again: startcycle may have let the box change
     if (!cyclerun->isChecked()) {
         const RunEnding ending = runEnding(); // why, as it stands before the stop's pause
         stopcycle();
-        endRunRecord(ending);
+        endRun(ending);
     }
 }
 

@@ -14,6 +14,8 @@
 
 namespace chamber {
 
+using basicutilities::whenFree;
+
 namespace {
 constexpr double pngScale = 2.0; // sharper than the screen, for reports
 } // namespace
@@ -29,15 +31,20 @@ void main::fillContextMenu(QMenu &menu)
         action->setShortcut(key); // shown only: the window's own shortcut does the work
         action->setShortcutContext(Qt::WidgetShortcut);
         action->setEnabled(free);
-        connect(action, &QAction::triggered, this, act);
+        connect(action, &QAction::triggered, this,
+                [this, act] { whenFree(this, [this, act] { (this->*act)(); }); });
     };
     entry(QStringLiteral("Open profile…"), QKeySequence::Open, &main::openProfile);
     entry(QStringLiteral("Save profile…"), QKeySequence::Save, &main::saveProfile);
     menu.addSeparator();
-    menu.addAction(QStringLiteral("Save plot as PNG…"), this, [this] { savePlot(false); });
-    menu.addAction(QStringLiteral("Save plot as PDF…"), this, [this] { savePlot(true); });
+    // each opens its dialog once the menu has closed, never inside a pause of the tick
+    menu.addAction(QStringLiteral("Save plot as PNG…"), this,
+                   [this] { whenFree(this, [this] { savePlot(false); }); });
+    menu.addAction(QStringLiteral("Save plot as PDF…"), this,
+                   [this] { whenFree(this, [this] { savePlot(true); }); });
     menu.addSeparator();
-    menu.addAction(QStringLiteral("Open run records folder"), this, &main::openRecordsFolder);
+    menu.addAction(QStringLiteral("Open run records folder"), this,
+                   [this] { whenFree(this, [this] { openRecordsFolder(); }); });
 }
 
 void main::contextMenuEvent(QContextMenuEvent *event)
@@ -47,11 +54,14 @@ void main::contextMenuEvent(QContextMenuEvent *event)
 
 void main::showContextMenu(const QPoint &globalPos)
 {
-    QMenu menu(this);
-    fillContextMenu(menu);
-    basicutilities::PumpScope pumping;
-    // pumps events: tick and replies may run here
-    menu.exec(globalPos);
+    // A right click inside the tick's pause would hold the tick for as long as the menu is open.
+    whenFree(this, [this, globalPos] {
+        QMenu menu(this);
+        fillContextMenu(menu);
+        basicutilities::PumpScope pumping;
+        // pumps events: tick and replies may run here
+        menu.exec(globalPos);
+    });
 }
 
 void main::savePlot(bool pdf)
@@ -85,7 +95,7 @@ void main::savePlot(bool pdf)
 
 void main::openRecordsFolder()
 {
-    const QString folder = recordsFolderPath;
+    const QString folder = recordsFolder();
     // made here, so that the folder opens even before the first run
     if (QDir().mkpath(folder) && QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
         return;

@@ -1,9 +1,12 @@
-// What the window keeps of the past: the live trend, the record of each run, a silent controller.
+// What the window tells of what it does: the facts of the line and of each run, told to the
+// readers (the trend, the run record and whatever else is attached), and a silent controller.
 #include "main/main.h"
 
+#include "band/band.h"
 #include "link/frames.h"
 #include "link/replies.h"
 #include "record/runrecord.h"
+#include "run/runfeed.h"
 #include "trend/trendplot.h"
 #include "util/basicutilities.h"
 #include "util/design.h"
@@ -11,7 +14,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QLabel>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QStandardPaths>
 
@@ -19,7 +22,7 @@ namespace chamber {
 
 namespace {
 
-// The band below the rule that closes the cycle row is the trend's.
+// The band below the rule that closes the cycle row is ours.
 constexpr int bandTopTwips = 4800;
 constexpr int bandMarginTwips = 60;
 constexpr int ruleClearancePx = 3; // the rule is 3 pixels thick
@@ -27,37 +30,30 @@ constexpr int ruleClearancePx = 3; // the rule is 3 pixels thick
 constexpr int silentPolls = 8;
 constexpr int setpointFrameSize = 8;
 
-double nowKey()
-{
-    return QDateTime::currentMSecsSinceEpoch() / 1000.0;
-}
-
 } // namespace
 
 void main::createHistory()
 {
-    recordsFolderPath =
-        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/runs");
+    feed = new RunFeed(this);
+    band = new Band(this);
 
-    trend = new TrendPlot(this);
+    noReply = new Notice(QStringLiteral("noReply"), Notice::Warning);
+    band->addLine(noReply);
+
+    trend = new TrendPlot;
     nameControl(trend, QStringLiteral("trend"), QStringLiteral("Temperature trend"));
     trend->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(trend, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &at) { showContextMenu(trend->mapToGlobal(at)); });
-
-    noReply = new QLabel(this);
-    nameControl(noReply, QStringLiteral("noReply"), QStringLiteral("Controller silence"));
-    QPalette palette = noReply->palette();
-    palette.setColor(QPalette::WindowText, QColor(255, 0, 0));
-    palette.setColor(QPalette::Window, QColor(255, 255, 255, 220));
-    noReply->setPalette(palette);
-    noReply->setAutoFillBackground(true);
-    noReply->setAlignment(Qt::AlignCenter);
-    noReply->hide();
+    band->setTrend(trend);
+    connect(feed, &RunFeed::fact, trend, &TrendPlot::take);
 
     runRecord = new RunRecord(this);
+    runRecord->setFolder(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+                         QStringLiteral("/runs"));
+    connect(feed, &RunFeed::fact, runRecord, &RunRecord::take);
     connect(runRecord, &RunRecord::failed, this, [](const QString &path, const QString &reason) {
-        // pumps events: tick and replies may run here
+        // never inside the tick: a run goes on while the operator reads this
         basicutilities::alertWhenFree(
             QStringLiteral("Run record error"),
             QStringLiteral("The run record %1 could not be written: %2. The run goes on "
@@ -77,10 +73,7 @@ void main::placeHistory()
     const qreal dpi = designDpi(this);
     const int margin = twips(bandMarginTwips, dpi);
     const int top = twips(bandTopTwips, dpi) + ruleClearancePx;
-    trend->setGeometry(margin, top, width() - 2 * margin, height() - top - margin);
-    noReply->adjustSize();
-    noReply->move(trend->x() + (trend->width() - noReply->width()) / 2, top + margin);
-    noReply->raise();
+    band->setGeometry(margin, top, width() - 2 * margin, height() - top - margin);
 }
 
 void main::resizeEvent(QResizeEvent *event)
@@ -91,7 +84,45 @@ void main::resizeEvent(QResizeEvent *event)
 
 void main::setRecordsFolder(const QString &folder)
 {
-    recordsFolderPath = folder;
+    runRecord->setFolder(folder);
+}
+
+QString main::recordsFolder() const
+{
+    return runRecord->folder();
+}
+
+RunFeed *main::runFeed() const
+{
+    return feed;
+}
+
+Band *main::lowerBand() const
+{
+    return band;
+}
+
+void main::setRunSigner(const QString &operatorName, const QString &testId)
+{
+    runOperator = operatorName;
+    runTestId = testId;
+}
+
+RunFact main::factNow(RunFact::Kind kind, const QString &text) const
+{
+    RunFact fact;
+    fact.kind = kind;
+    fact.text = text;
+    fact.setpoint = lastSetpointSent;
+    fact.phase = cyclemode->text();
+    fact.cycle = int(readnumber(cycles[1]->text()));
+    fact.errors = int(readnumber(errorcount->text()));
+    return fact;
+}
+
+void main::tell(RunFact::Kind kind, const QString &text)
+{
+    feed->tell(factNow(kind, text));
 }
 
 void main::noteReply(const Reply &reply)
@@ -105,9 +136,9 @@ void main::noteReply(const Reply &reply)
         silenceEnds();
     if (reply.kind != Reply::Temperature)
         return;
-    const double celsius = reply.value / 10.0;
-    trend->addReading(nowKey(), celsius, unansweredPolls >= 0);
-    recordRow(QString(), celsius);
+    RunFact fact = factNow(unansweredPolls >= 0 ? RunFact::Reading : RunFact::SingleReading);
+    fact.temperature = reply.value / 10.0;
+    feed->tell(fact);
 }
 
 void main::noteSent(const QByteArray &frame)
@@ -118,8 +149,7 @@ void main::noteSent(const QByteArray &frame)
         return;
     const qint16 tenths = qint16(quint16(quint8(frame[4])) << 8 | quint8(frame[5]));
     lastSetpointSent = tenths / 10.0;
-    trend->addSetpoint(nowKey(), lastSetpointSent);
-    recordRow(QStringLiteral("setpoint sent"), RunRow::none);
+    tell(RunFact::SetpointSent);
 }
 
 void main::notePoll()
@@ -131,12 +161,9 @@ void main::notePoll()
     }
     if (unansweredPolls >= silentPolls && !silent) {
         silent = true;
-        noReply->setText(QStringLiteral("No reply from the controller since %1")
-                             .arg(lastHeard.time().toString(QStringLiteral("HH:mm:ss"))));
-        placeHistory();
-        noReply->show();
-        trend->addGap(nowKey());
-        recordRow(QStringLiteral("no reply"), RunRow::none);
+        noReply->say(QStringLiteral("No reply from the controller since %1")
+                         .arg(lastHeard.time().toString(QStringLiteral("HH:mm:ss"))));
+        tell(RunFact::Event, QStringLiteral("no reply"));
     }
     ++unansweredPolls;
 }
@@ -144,7 +171,7 @@ void main::notePoll()
 void main::notePollingOff()
 {
     if (unansweredPolls >= 0)
-        trend->addGap(nowKey()); // no line across a time when nothing was asked
+        tell(RunFact::Gap); // no line across a time when nothing was asked
     unansweredPolls = -1;
     if (silent)
         silenceEnds();
@@ -153,45 +180,39 @@ void main::notePollingOff()
 void main::silenceEnds()
 {
     silent = false;
-    noReply->hide();
-    recordRow(QStringLiteral("replies again"), RunRow::none);
+    noReply->say(QString());
+    tell(RunFact::Event, QStringLiteral("replies again"));
 }
 
 void main::notePhase()
 {
-    trend->setPhase(nowKey(), cyclemode->text());
-    recordRow(QStringLiteral("phase change"), RunRow::none);
+    tell(RunFact::Phase);
 }
 
 void main::noteCycle()
 {
     if (!cyclerun->isChecked() || readnumber(cycles[1]->text()) <= 0)
         return; // the counter set back to 0 begins nothing
-    trend->addCycleMark(nowKey());
-    recordRow(QStringLiteral("new cycle"), RunRow::none);
+    tell(RunFact::Cycle);
 }
 
-void main::beginRunRecord()
+void main::beginRun()
 {
-    // "Run" ticked again inside the pause of a stop: the stop never came back to end its record
-    if (runRecord->recording()) {
-        recordRow(QStringLiteral("stopped by the operator"), RunRow::none);
-        runRecord->end();
-    }
-    RunProfile profile;
-    profile.port = portselect->currentText();
-    profile.started = QDateTime::currentDateTime();
-    for (int i = 0; i < 4; ++i) {
-        profile.setpoints[i] = writenumber(readnumber(setpoints[i]->text()), 1);
-        profile.dwells[i] =
-            writenumber(readnumber(tmult->text()) * readnumber(dwells[i]->text()), 0);
-    }
-    profile.used = {true, true, rampenable[0]->isChecked(), rampenable[1]->isChecked()};
-    profile.cycles = writenumber(readnumber(cycles[0]->text()), 0);
+    RunSetup setup;
+    setup.version = QStringLiteral(CHAMBERCTL_VERSION);
+    // a run can be begun while no port is open (a failed choice leaves "Run" usable)
+    setup.port = portready ? portselect->currentText() : QStringLiteral("none");
+    setup.device = portready ? rs232->device(setup.port) : QString();
+    setup.started = QDateTime::currentDateTime();
+    setup.profile = shownProfile();
+    if (loadedProfile && loadedProfile->second == setup.profile)
+        setup.profileName = QFileInfo(loadedProfile->first).fileName();
+    for (double &dwell : setup.profile.dwells)
+        dwell *= readnumber(tmult->text()); // the seconds the run counts
+    setup.operatorName = runOperator;
+    setup.testId = runTestId;
     runCompleted = false;
-    runClock.start();
-    runRecord->begin(recordsFolderPath, profile, QStringLiteral(CHAMBERCTL_VERSION));
-    recordRow(QStringLiteral("run started"), RunRow::none);
+    feed->beginRun(setup, factNow(RunFact::RunBegun));
 }
 
 main::RunEnding main::runEnding(const QString &reason) const
@@ -205,29 +226,12 @@ main::RunEnding main::runEnding(const QString &reason) const
     return {QStringLiteral("stopped by the operator"), runsBegun};
 }
 
-void main::endRunRecord(const RunEnding &ending)
+void main::endRun(const RunEnding &ending)
 {
     // a run begun again inside the stop's pause has a record of its own
-    if (ending.run != runsBegun || !runRecord->recording())
+    if (ending.run != runsBegun || !feed->running())
         return;
-    recordRow(ending.reason, RunRow::none);
-    runRecord->end();
-}
-
-void main::recordRow(const QString &event, double temperature)
-{
-    if (!runRecord->recording())
-        return;
-    RunRow row;
-    row.when = QDateTime::currentDateTime();
-    row.elapsedSeconds = runClock.elapsed() / 1000.0;
-    row.temperature = temperature;
-    row.setpoint = lastSetpointSent;
-    row.phase = cyclemode->text();
-    row.cycle = cycles[1]->text();
-    row.errors = errorcount->text();
-    row.event = event;
-    runRecord->add(row);
+    feed->endRun(factNow(RunFact::RunEnded, ending.reason));
 }
 
 } // namespace chamber

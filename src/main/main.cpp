@@ -242,7 +242,7 @@ void main::portscan(std::array<QString, 101> &datalist)
 void main::closeEvent(QCloseEvent *event)
 {
     // on disk before the program may end at once
-    endRunRecord(runEnding(QStringLiteral("window closed")));
+    endRun(runEnding(QStringLiteral("window closed")));
     runRecord->waitWritten();
     Form_QueryUnload();
     event->accept();

@@ -2,10 +2,10 @@
 #pragma once
 
 #include "link/seriallink.h"
+#include "run/runfact.h"
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QHash>
 #include <QLine>
 #include <QWidget>
@@ -13,6 +13,8 @@
 #include <array>
 #include <functional>
 #include <limits>
+#include <optional>
+#include <utility>
 
 class QCheckBox;
 class QComboBox;
@@ -24,9 +26,11 @@ class QTimer;
 
 namespace chamber {
 
+class Band;
+class Notice;
+class RunFeed;
 class RunRecord;
 class TrendPlot;
-struct Profile;
 struct Reply;
 struct StartOptions;
 
@@ -75,6 +79,14 @@ public:
     bool loadProfile(const QString &path);
     // Where run records go; by default the "runs" folder in the application's data folder.
     void setRecordsFolder(const QString &folder);
+    QString recordsFolder() const;
+    // Who runs the tests and under which test ID, for the records of the runs to come.
+    void setRunSigner(const QString &operatorName, const QString &testId);
+
+    // Every fact of the line and of each run goes out here, to whatever reads it.
+    RunFeed *runFeed() const;
+    // The band below the cycle row: readers add their lines of news to it.
+    Band *lowerBand() const;
 
     // The profile diagram, drawn beneath the controls.
     std::array<LineShape, 8> Line1{};
@@ -125,7 +137,7 @@ private:
     void normalise(QLineEdit *field, int decimals, bool limited);
     int numericFieldKeyPress(QLineEdit *field, int decimals, bool limited, int KeyAscii);
 
-    // The trend, the run record and the watch for a silent controller (src/main/history.cpp).
+    // The facts told to the readers, and the watch for a silent controller (src/main/history.cpp).
     struct RunEnding
     {
         QString reason;
@@ -133,17 +145,20 @@ private:
     };
     void createHistory();
     void placeHistory();
+    RunFact factNow(RunFact::Kind kind, const QString &text = {}) const;
+    void tell(RunFact::Kind kind, const QString &text = {});
     void noteReply(const Reply &reply);
     void noteSent(const QByteArray &frame);
     void notePoll();
     void notePollingOff();
     void notePhase();
     void noteCycle();
-    void beginRunRecord();
+    void beginRun();
     RunEnding runEnding(const QString &reason = {}) const;
-    void endRunRecord(const RunEnding &ending);
-    void recordRow(const QString &event, double temperature);
+    void endRun(const RunEnding &ending);
     void silenceEnds();
+    // The profile as the fields show it, with the conditions set for the next run.
+    Profile shownProfile() const;
     // The right-click menu and its commands (src/main/contextmenu.cpp).
     void showContextMenu(const QPoint &globalPos);
     void savePlot(bool pdf);
@@ -209,11 +224,17 @@ private:
     bool losingPort = false;
     QString profileFolder; // where the file selection dialog was last left
 
+    RunFeed *feed = nullptr;
+    Band *band = nullptr;
     TrendPlot *trend = nullptr;
-    QLabel *noReply = nullptr;
+    Notice *noReply = nullptr;
     RunRecord *runRecord = nullptr;
-    QString recordsFolderPath;
-    QElapsedTimer runClock;
+    RunConditions runConditions; // for the runs to come; they travel with the profile
+    // The file last loaded and the profile it gave, to name the file in a run's record for as long
+    // as the fields still hold that profile.
+    std::optional<std::pair<QString, Profile>> loadedProfile;
+    QString runOperator;
+    QString runTestId;
     // degrees C; NaN until the first setpoint has gone out
     double lastSetpointSent = std::numeric_limits<double>::quiet_NaN();
     int unansweredPolls = -1;  // polls since the last decoded reply; -1 while not polling

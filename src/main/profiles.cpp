@@ -18,10 +18,14 @@ namespace chamber {
 void main::createProfileShortcuts()
 {
     // The window's own shortcuts, so they work whether or not the menu has ever been opened.
+    // The dialogs open from the event loop: a key pressed inside the tick's pause must not hold
+    // the tick while a dialog is open.
     auto *open = new QShortcut(QKeySequence::Open, this);
-    connect(open, &QShortcut::activated, this, &main::openProfile);
+    connect(open, &QShortcut::activated, this,
+            [this] { basicutilities::whenFree(this, [this] { openProfile(); }); });
     auto *save = new QShortcut(QKeySequence::Save, this);
-    connect(save, &QShortcut::activated, this, &main::saveProfile);
+    connect(save, &QShortcut::activated, this,
+            [this] { basicutilities::whenFree(this, [this] { saveProfile(); }); });
 }
 
 bool main::profileLocked() const
@@ -119,6 +123,7 @@ bool main::loadProfile(const QString &path)
         return false;
     }
     applyProfile(*profile);
+    loadedProfile = {path, shownProfile()};
     return true;
 }
 
@@ -137,6 +142,7 @@ void main::applyProfile(const Profile &profile)
     // point 3's box first: clearing it clears point 4's
     rampenable[0]->setChecked(profile.usePoints[2]);
     rampenable[1]->setChecked(profile.usePoints[3]);
+    runConditions = profile.conditions;
 }
 
 Profile main::fieldsProfile()
@@ -152,6 +158,20 @@ Profile main::fieldsProfile()
     normalise(cycles[0], 0, false);
     profile.cycles = readnumber(cycles[0]->text());
     profile.usePoints = {true, true, rampenable[0]->isChecked(), rampenable[1]->isChecked()};
+    profile.conditions = runConditions;
+    return profile;
+}
+
+Profile main::shownProfile() const
+{
+    Profile profile;
+    for (int i = 0; i < 4; ++i) {
+        profile.setpoints[i] = readnumber(setpoints[i]->text());
+        profile.dwells[i] = readnumber(dwells[i]->text());
+    }
+    profile.cycles = readnumber(cycles[0]->text());
+    profile.usePoints = {true, true, rampenable[0]->isChecked(), rampenable[1]->isChecked()};
+    profile.conditions = runConditions;
     return profile;
 }
 

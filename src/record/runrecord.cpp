@@ -78,18 +78,33 @@ QString isoLocalTime(const QDateTime &when)
                              offsetMinutes < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
 }
 
-QByteArray recordPreamble(const RunProfile &profile, const QString &version)
+QByteArray recordPreamble(const RunSetup &setup)
 {
-    QString text = QStringLiteral("# chamberctl %1 run record\n").arg(version);
-    text += QStringLiteral("# port: %1\n").arg(profile.port);
-    text += QStringLiteral("# started: %1\n").arg(isoLocalTime(profile.started));
+    QString text = QStringLiteral("# chamberctl %1 run record\n").arg(setup.version);
+    text += QStringLiteral("# port: %1\n").arg(setup.port);
+    if (!setup.device.isEmpty())
+        text += QStringLiteral("# device: %1\n").arg(setup.device);
+    text += QStringLiteral("# started: %1\n").arg(isoLocalTime(setup.started));
+    if (!setup.profileName.isEmpty())
+        text += QStringLiteral("# profile: %1\n").arg(setup.profileName);
+    if (!setup.operatorName.isEmpty())
+        text += QStringLiteral("# operator: %1\n").arg(setup.operatorName);
+    if (!setup.testId.isEmpty())
+        text += QStringLiteral("# test id: %1\n").arg(setup.testId);
+    const Profile &profile = setup.profile;
     for (int i = 0; i < 4; ++i) {
-        text += QStringLiteral("# point %1: setpoint %2 C, dwell %3 s, %4\n")
-                    .arg(i + 1)
-                    .arg(profile.setpoints[i], profile.dwells[i],
-                         profile.used[i] ? QStringLiteral("used") : QStringLiteral("not used"));
+        text +=
+            QStringLiteral("# point %1: setpoint %2 C, dwell %3 s, %4\n")
+                .arg(i + 1)
+                .arg(writenumber(profile.setpoints[i], 1), writenumber(profile.dwells[i], 0),
+                     profile.usePoints[i] ? QStringLiteral("used") : QStringLiteral("not used"));
     }
-    text += QStringLiteral("# cycles: %1\n").arg(profile.cycles);
+    text += QStringLiteral("# cycles: %1\n").arg(writenumber(profile.cycles, 0));
+    if (profile.conditions.any())
+        text += QStringLiteral("# conditions: %1\n")
+                    .arg(QString::fromUtf8(conditionsLine(profile.conditions)));
+    // a line break in a name would begin a row of its own
+    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
     return text.toUtf8();
 }
 
@@ -98,13 +113,15 @@ QByteArray recordHeader()
     return QByteArrayLiteral("time,elapsed_s,temperature_C,setpoint_C,phase,cycle,errors,event\n");
 }
 
-QByteArray recordLine(const RunRow &row)
+QByteArray recordLine(const RunFact &fact)
 {
+    if (fact.kind == RunFact::Gap)
+        return {};
     const QStringList fields = {
-        isoLocalTime(row.when),   QString::asprintf("%.3f", row.elapsedSeconds),
-        celsius(row.temperature), celsius(row.setpoint),
-        csvField(row.phase),      csvField(row.cycle),
-        csvField(row.errors),     csvField(row.event)};
+        isoLocalTime(fact.when),      QString::asprintf("%.3f", fact.elapsedSeconds),
+        celsius(fact.temperature),    celsius(fact.setpoint),
+        csvField(fact.phase),         QString::number(fact.cycle),
+        QString::number(fact.errors), csvField(factEvent(fact))};
     return (fields.join(QLatin1Char(',')) + QLatin1Char('\n')).toUtf8();
 }
 
@@ -124,18 +141,27 @@ RunRecord::~RunRecord()
     thread.join();
 }
 
-void RunRecord::begin(const QString &folder, const RunProfile &profile, const QString &version)
+void RunRecord::take(const RunFact &fact)
+{
+    if (!fact.inRun)
+        return;
+    if (fact.kind == RunFact::RunBegun)
+        begin(*fact.setup);
+    if (open) {
+        const QByteArray line = recordLine(fact);
+        if (!line.isEmpty())
+            push(line);
+    }
+    if (fact.kind == RunFact::RunEnded)
+        end();
+}
+
+void RunRecord::begin(const RunSetup &setup)
 {
     end();
     open = true;
-    push(Open{folder, recordFileName(profile.started, profile.port),
-              recordPreamble(profile, version) + recordHeader()});
-}
-
-void RunRecord::add(const RunRow &row)
-{
-    if (open)
-        push(row);
+    push(Open{folder_, recordFileName(setup.started, setup.port),
+              recordPreamble(setup) + recordHeader()});
 }
 
 void RunRecord::end()
@@ -217,8 +243,8 @@ void RunRecord::writer()
                 if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
                     fail(file.errorString());
                 write(opening->preamble);
-            } else if (const RunRow *row = std::get_if<RunRow>(&job)) {
-                write(recordLine(*row));
+            } else if (const QByteArray *line = std::get_if<QByteArray>(&job)) {
+                write(*line);
             } else {
                 syncFile();
                 file.close();

@@ -1,6 +1,8 @@
 // The record of one run on disk: a CSV file written and flushed row by row on its own thread.
 #pragma once
 
+#include "run/runfact.h"
+
 #include <QDateTime>
 #include <QObject>
 #include <QString>
@@ -15,46 +17,21 @@
 
 namespace chamber {
 
-// What the operator set up for the run, as the window's fields showed it when "Run" was ticked.
-struct RunProfile
-{
-    QString port;
-    QDateTime started;
-    std::array<QString, 4> setpoints; // degrees C
-    std::array<QString, 4> dwells;    // seconds
-    std::array<bool, 4> used{};       // points 1 and 2 always, 3 and 4 when ticked
-    QString cycles;
-};
-
-// One line of the record: a reading (temperature set) or an event (event set), with the state of
-// the run at that moment.
-struct RunRow
-{
-    static constexpr double none = std::numeric_limits<double>::quiet_NaN();
-
-    QDateTime when;
-    double elapsedSeconds = 0;
-    double temperature = none; // degrees C; NaN in a row that only records an event
-    double setpoint = none;    // the last setpoint sent, degrees C; NaN before the first
-    QString phase;
-    QString cycle;
-    QString errors;
-    QString event;
-};
-
 // "2026-12-06T14-02-31_COM1.csv": sorts by start time and holds no character that a file system
 // refuses.
 QString recordFileName(const QDateTime &started, const QString &port);
 // ISO 8601 local time with milliseconds and the offset from UTC: "2026-12-06T14:02:31.250+01:00".
 QString isoLocalTime(const QDateTime &when);
 // The comment lines that open a record, each ending in a newline.
-QByteArray recordPreamble(const RunProfile &profile, const QString &version);
+QByteArray recordPreamble(const RunSetup &setup);
 QByteArray recordHeader();
-QByteArray recordLine(const RunRow &row);
+// The row of a fact; empty for a fact that is not a row (a gap).
+QByteArray recordLine(const RunFact &fact);
 
-// Rows handed to add() are queued and written by a thread of its own, so that a slow or stuck disk
-// never holds up the window's tick; each batch is flushed to the disk before the next is taken.
-// A record that cannot be made or written raises failed() once; its later rows are dropped.
+// The facts of each run, from its start to its end, written to a file of its own in the records
+// folder. Rows are queued and written by a thread of its own, so that a slow or stuck disk never
+// holds up the window's tick; each batch is flushed to the disk before the next is taken. A record
+// that cannot be made or written raises failed() once; its later rows are dropped.
 class RunRecord : public QObject
 {
     Q_OBJECT
@@ -62,10 +39,10 @@ public:
     explicit RunRecord(QObject *parent = nullptr);
     ~RunRecord() override; // writes what is queued, then stops the thread
 
-    // Starts a record in folder (made if missing), ending any record still open.
-    void begin(const QString &folder, const RunProfile &profile, const QString &version);
-    void add(const RunRow &row);
-    void end(); // closes the file once the rows before have been written
+    void setFolder(const QString &folder) { folder_ = folder; }
+    QString folder() const { return folder_; }
+    // A reader of the facts: a run's begin opens a record, its end closes it.
+    void take(const RunFact &fact);
     bool recording() const { return open; }
 
     // Blocks until every row handed over so far is on disk (or has failed), for the moment before
@@ -86,11 +63,14 @@ private:
     struct Close
     {
     };
-    using Job = std::variant<Open, RunRow, Close>;
+    using Job = std::variant<Open, QByteArray, Close>;
 
+    void begin(const RunSetup &setup);
+    void end(); // closes the file once the rows before have been written
     void push(Job job);
     void writer();
 
+    QString folder_;
     bool open = false;
     std::mutex mutex;
     std::condition_variable wake;    // a job was queued, or the thread is to stop

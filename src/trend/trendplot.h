@@ -1,6 +1,8 @@
 // The live trend: readings, setpoints sent, the phases and cycles of a run, in clock time.
 #pragma once
 
+#include "run/runfact.h"
+
 #include <qcustomplot.h>
 
 #include <QTimer>
@@ -30,6 +32,8 @@ public:
     // "Heat", "Cool" or "Wait" start a band of their colour; anything else ends the band.
     void setPhase(double when, const QString &phase);
     void addCycleMark(double when);
+    // A reader of the facts: readings, setpoints, phases, cycles and gaps, at their own times.
+    void take(const RunFact &fact);
 
     // The last liveSpanSeconds, following new data; dragging or zooming the time axis leaves it.
     void followLive();

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -24,21 +25,38 @@ namespace {
 int pumps = 0;
 bool alertOpen = false;
 
-struct DeferredAlert
+struct Deferred
 {
-    QString title;
-    QString msgtext;
-    int kind;
-    ErrorRecord error;
+    QPointer<QObject> context;
+    bool hasContext;
+    std::function<void()> action;
 };
-QList<DeferredAlert> deferredAlerts;
+QList<Deferred> deferred;
+bool deferredScheduled = false;
 
-void showDeferredAlert()
+bool free()
 {
-    if (alertOpen || deferredAlerts.isEmpty())
+    return pumps == 0 && !alertOpen;
+}
+
+void runDeferred()
+{
+    deferredScheduled = false;
+    while (free() && !deferred.isEmpty()) {
+        const Deferred next = deferred.takeFirst();
+        if (next.hasContext && !next.context)
+            continue; // its window is gone
+        next.action();
+    }
+}
+
+// From the event loop: by then the place that pumped has returned.
+void scheduleDeferred()
+{
+    if (deferredScheduled || deferred.isEmpty() || !QCoreApplication::instance())
         return;
-    const DeferredAlert next = deferredAlerts.takeFirst();
-    alert(next.title, next.msgtext, next.kind, next.error);
+    deferredScheduled = true;
+    QTimer::singleShot(0, qApp, runDeferred);
 }
 
 qint64 monotonicMs()
@@ -113,20 +131,26 @@ bool alert(const QString &title, const QString &msgtext, int kind, const ErrorRe
         dialog.exec();
     }
     alertOpen = false;
-    // from the event loop, once the caller of this alert has had its answer
-    if (!deferredAlerts.isEmpty())
-        QTimer::singleShot(0, qApp, showDeferredAlert);
+    scheduleDeferred(); // once the caller of this alert has had its answer
     return dialog.respond->isChecked();
+}
+
+void whenFree(QObject *context, std::function<void()> action)
+{
+    if (free() && deferred.isEmpty()) {
+        action();
+        return;
+    }
+    deferred.append({context, context != nullptr, std::move(action)});
+    if (free())
+        scheduleDeferred();
 }
 
 void alertWhenFree(const QString &title, const QString &msgtext, int kind, const ErrorRecord &error)
 {
     if (kind < 0 || kind > 2)
         return;
-    if (alertOpen)
-        deferredAlerts.append({title, msgtext, kind, error});
-    else
-        alert(title, msgtext, kind, error);
+    whenFree(nullptr, [=] { alert(title, msgtext, kind, error); });
 }
 
 void delay(int hundredths, const MonotonicClock &clock)
@@ -172,7 +196,8 @@ PumpScope::PumpScope()
 
 PumpScope::~PumpScope()
 {
-    --pumps;
+    if (--pumps == 0)
+        scheduleDeferred();
 }
 
 int pumpDepth()

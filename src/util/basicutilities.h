@@ -4,6 +4,7 @@
 #include "util/errorrecord.h"
 #include "util/numerickey.h"
 
+#include <QObject>
 #include <QString>
 
 #include <functional>
@@ -16,8 +17,15 @@ namespace chamber::basicutilities {
 // already open.
 bool alert(const QString &title, const QString &msgtext, int kind, const ErrorRecord &error = {});
 
-// For news the operator must not miss, such as a lost port: the alert is shown now, or, while
-// another alert is open, as soon as that one has been closed, instead of being dropped.
+// Runs action now when no place that processes events is on the stack (so no tick is held) and no
+// alert is open; otherwise from the event loop as soon as both hold, in the order asked. Anything
+// that opens a modal loop and may be asked for inside a pause goes through here: a modal loop
+// opened inside the tick's pause would hold the tick, and with it a run, until it is closed.
+// Dropped when context is destroyed first.
+void whenFree(QObject *context, std::function<void()> action);
+
+// For news the operator must not miss, such as a lost port or a record that cannot be written:
+// the alert is shown through whenFree() instead of being dropped or holding the tick.
 void alertWhenFree(const QString &title, const QString &msgtext, int kind,
                    const ErrorRecord &error = {});
 

@@ -1,0 +1,64 @@
+// What the window and its runs do, as one stream of facts that the record, the trend and every
+// other reader take in the order they happened.
+#pragma once
+
+#include "util/profilefile.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <limits>
+#include <memory>
+
+namespace chamber {
+
+// How a run was set up when "Run" was ticked: what its record's comment lines hold.
+struct RunSetup
+{
+    QString version; // of the program that ran it
+    QString port;    // "COM1"; "none" when no port was open
+    QString device;  // what the port name opened ("/dev/ttyUSB0"); empty when unknown
+    QDateTime started;
+    Profile profile;      // dwells in seconds, as the run counts them
+    QString profileName;  // the file the profile was loaded from, unchanged since; else empty
+    QString operatorName; // empty when not given
+    QString testId;       // empty when not given
+};
+
+struct RunFact
+{
+    static constexpr double none = std::numeric_limits<double>::quiet_NaN();
+
+    enum Kind {
+        RunBegun,      // setup holds the run
+        Reading,       // a polled reading (Auto or Run): temperature
+        SingleReading, // a reading asked for once ("Read Temp"): temperature
+        SetpointSent,  // a setpoint went out on the line: setpoint
+        Phase,         // the state word changed: phase
+        Cycle,         // a new cycle began: cycle
+        Event,         // something else worth a row: text
+        Gap,           // polling stopped: no line across the time nothing was asked
+        RunEnded,      // text: how it ended ("completed", "stopped by the operator", ...)
+    };
+
+    Kind kind = Event;
+    QDateTime when;
+    double elapsedSeconds = 0; // since the run began (a monotonic clock); 0 outside a run
+    bool inRun = false;        // between RunBegun and RunEnded, both included
+    double temperature = none; // degrees C, for readings
+    // The state of things as the fact happened.
+    double setpoint = none; // the last setpoint sent, degrees C; NaN before the first
+    QString phase;          // "Hold", "Heat", "Cool" or "Wait"
+    int cycle = 0;          // the cycle counter
+    int errors = 0;         // the error count
+    QString text;
+    std::shared_ptr<const RunSetup> setup; // the run's, while inRun; null outside a run
+};
+
+// The event column of a fact's row: "" for a reading, "run started", "setpoint sent", "phase
+// change", "new cycle", an event's or an end's own text.
+QString factEvent(const RunFact &fact);
+// The kind of fact a record's event column stands for: the reverse of factEvent().
+RunFact::Kind factKind(const QString &event);
+
+} // namespace chamber

@@ -1,0 +1,99 @@
+// The stream of facts: the run's clock and the hand-over to the readers.
+#include "run/runfeed.h"
+
+#include <QStringList>
+
+namespace chamber {
+
+namespace {
+
+const QString runStarted = QStringLiteral("run started");
+const QString setpointSent = QStringLiteral("setpoint sent");
+const QString phaseChange = QStringLiteral("phase change");
+const QString newCycle = QStringLiteral("new cycle");
+// How a run can end; anything else is an event within it.
+const QStringList endings = {QStringLiteral("completed"),
+                             QStringLiteral("stopped by the operator"),
+                             QStringLiteral("port lost"),
+                             QStringLiteral("window closed"),
+                             QStringLiteral("ended by alarm"),
+                             QStringLiteral("ended after restart"),
+                             QStringLiteral("abandoned after restart")};
+
+} // namespace
+
+QString factEvent(const RunFact &fact)
+{
+    switch (fact.kind) {
+    case RunFact::RunBegun:
+        return runStarted;
+    case RunFact::Reading:
+    case RunFact::SingleReading:
+    case RunFact::Gap:
+        return {};
+    case RunFact::SetpointSent:
+        return setpointSent;
+    case RunFact::Phase:
+        return phaseChange;
+    case RunFact::Cycle:
+        return newCycle;
+    case RunFact::Event:
+    case RunFact::RunEnded:
+        return fact.text;
+    }
+    return fact.text;
+}
+
+RunFact::Kind factKind(const QString &event)
+{
+    if (event.isEmpty())
+        return RunFact::Reading;
+    if (event == runStarted)
+        return RunFact::RunBegun;
+    if (event == setpointSent)
+        return RunFact::SetpointSent;
+    if (event == phaseChange)
+        return RunFact::Phase;
+    if (event == newCycle)
+        return RunFact::Cycle;
+    if (endings.contains(event))
+        return RunFact::RunEnded;
+    return RunFact::Event;
+}
+
+void RunFeed::tell(RunFact fact)
+{
+    if (!fact.when.isValid())
+        fact.when = QDateTime::currentDateTime();
+    fact.inRun = bool(current);
+    fact.setup = current;
+    fact.elapsedSeconds = current ? clock.elapsed() / 1000.0 : 0;
+    emit this->fact(fact);
+}
+
+void RunFeed::beginRun(const RunSetup &setup, RunFact fact)
+{
+    // "Run" ticked again before a stop came back: the stop never reached its end
+    if (current) {
+        RunFact ending = fact;
+        ending.kind = RunFact::RunEnded;
+        ending.text = QStringLiteral("stopped by the operator");
+        endRun(ending);
+    }
+    current = std::make_shared<const RunSetup>(setup);
+    clock.start();
+    fact.kind = RunFact::RunBegun;
+    fact.when = setup.started;
+    tell(fact);
+}
+
+void RunFeed::endRun(RunFact fact)
+{
+    if (!current)
+        return;
+    fact.kind = RunFact::RunEnded;
+    tell(fact);
+    current.reset();
+}
+
+} // namespace chamber

@@ -1,0 +1,34 @@
+// The one place facts are told: stamped with the run's clock and handed to every reader.
+#pragma once
+
+#include "run/runfact.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+
+namespace chamber {
+
+// Readers connect to fact() and must return quickly: facts are told from inside the 250 ms tick.
+// Disk, network and drawing work goes to a thread or to a later turn of the event loop.
+class RunFeed : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    // fact.when, elapsedSeconds, inRun and setup are filled in here.
+    void tell(RunFact fact);
+    void beginRun(const RunSetup &setup, RunFact fact);
+    void endRun(RunFact fact); // fact.text: how it ended; nothing when no run is on
+    bool running() const { return bool(current); }
+    std::shared_ptr<const RunSetup> setup() const { return current; }
+
+signals:
+    void fact(const chamber::RunFact &fact);
+
+private:
+    std::shared_ptr<const RunSetup> current;
+    QElapsedTimer clock;
+};
+
+} // namespace chamber
