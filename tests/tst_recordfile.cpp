@@ -45,6 +45,7 @@ private slots:
         QByteArray text = recordPreamble(setup) + recordHeader();
         QList<RunFact> facts;
         for (auto [kind, event] : {std::pair{RunFact::RunBegun, ""},
+                                   {RunFact::Event, "approaching point 2"},
                                    {RunFact::Reading, ""},
                                    {RunFact::SetpointSent, ""},
                                    {RunFact::Phase, ""},
@@ -85,7 +86,10 @@ private slots:
             QCOMPARE(qIsNaN(row.setpoint), i == 0);
             QVERIFY(row.inRun);
         }
-        QCOMPARE(record->rows[1].temperature, -12.5);
+        QCOMPARE(record->rows[2].temperature, -12.5);
+        // rows after an approach's event belong to its point
+        QCOMPARE(record->rows.first().point, -1);
+        QCOMPARE(record->rows.last().point, 1);
         QVERIFY(record->ended && !record->torn);
         QCOMPARE(record->wholeBytes, text.size());
     }

@@ -64,6 +64,7 @@ void main::startcycle()
     cyclestep = 0;
     dwellcount = 0;
     atSetpoint = false;
+    runPoint = -1;
 }
 
 void main::stopcycle()
@@ -83,6 +84,7 @@ void main::stopcycle()
     lockProfile(false);
     cyclestep = -1;
     dwellcount = 0;
+    runPoint = -1;
     for (int i = 0; i < 4; ++i) {
         setBackground(setpoints[i], white);
         setBackground(dwells[i], white);
@@ -192,6 +194,9 @@ void main::approachStart(int point, int nextStep)
     }
     // Already there: neither "Heat" nor "Cool" would ever see the point reached.
     atSetpoint = !heading;
+    runPoint = point;
+    // names the point, which the phase and the setpoint alone do not (two points may share both)
+    tell(RunFact::Event, QStringLiteral("approaching point %1").arg(point + 1));
     const int run = runsBegun;
     // pumps events: tick and replies may run here
     transmit(QStringLiteral("settemp"), readnumber(setpoints[point]->text()) * 10);

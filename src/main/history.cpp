@@ -117,6 +117,7 @@ RunFact main::factNow(RunFact::Kind kind, const QString &text) const
     fact.phase = cyclemode->text();
     fact.cycle = int(readnumber(cycles[1]->text()));
     fact.errors = int(readnumber(errorcount->text()));
+    fact.point = feed->running() ? runPoint : -1;
     return fact;
 }
 

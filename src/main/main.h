@@ -200,6 +200,7 @@ private:
     qint64 dwellcount = 0;
     int tickcount = 0;
     bool atSetpoint = false; // the approach began at its setpoint: the point counts as reached
+    int runPoint = -1;       // the point approached or held, 0 to 3; -1 before the first
 
     // Re-entrancy. There is one thread, but four places process pending events while they run:
     // the 50 ms pause after every command (delay), the reply decoder (process), the modal alert

@@ -151,6 +151,8 @@ std::optional<RecordFile> parseRecord(const QByteArray &text, QString &error,
     auto setup = std::make_shared<RunSetup>();
     qsizetype at = 0;
     bool inRun = false;
+    int point = -1; // from the last "approaching point N"; records of 0.2.0 do not say it
+    const QString approaching = QStringLiteral("approaching point ");
     while (at < text.size()) {
         const qsizetype newline = text.indexOf('\n', at);
         if (newline < 0) {
@@ -251,6 +253,11 @@ std::optional<RecordFile> parseRecord(const QByteArray &text, QString &error,
             return fail(QStringLiteral("a number cannot be read"));
         row.text = fields[7].isEmpty() ? QString() : QString::fromUtf8(fields[7]);
         row.kind = factKind(row.text);
+        if (row.kind == RunFact::RunBegun)
+            point = -1;
+        if (row.kind == RunFact::Event && row.text.startsWith(approaching))
+            point = QStringView(row.text).mid(approaching.size()).toInt() - 1;
+        row.point = inRun || row.kind == RunFact::RunBegun ? point : -1;
         if (row.kind == RunFact::Reading && std::isnan(row.temperature))
             return fail(QStringLiteral("a reading without a temperature"));
         if (row.kind == RunFact::RunBegun)

@@ -51,6 +51,9 @@ struct RunFact
     QString phase;          // "Hold", "Heat", "Cool" or "Wait"
     int cycle = 0;          // the cycle counter
     int errors = 0;         // the error count
+    // The profile point approached or held, 0 to 3; -1 outside a run and before its first point.
+    // A record names it in its event "approaching point N"; rows in between take it from there.
+    int point = -1;
     QString text;
     std::shared_ptr<const RunSetup> setup; // the run's, while inRun; null outside a run
 };
