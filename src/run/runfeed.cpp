@@ -68,7 +68,18 @@ void RunFeed::tell(RunFact fact)
     fact.inRun = bool(current);
     fact.setup = current;
     fact.elapsedSeconds = current ? clock.elapsed() / 1000.0 : 0;
+    last = fact;
     emit this->fact(fact);
+}
+
+void RunFeed::tellEvent(const QString &text)
+{
+    RunFact fact = last;
+    fact.kind = RunFact::Event;
+    fact.when = {};
+    fact.temperature = RunFact::none;
+    fact.text = text;
+    tell(fact);
 }
 
 void RunFeed::beginRun(const RunSetup &setup, RunFact fact)

@@ -18,6 +18,9 @@ public:
 
     // fact.when, elapsedSeconds, inRun and setup are filled in here.
     void tell(RunFact fact);
+    // An event with the state of things as the last fact told it: for readers that have news of
+    // their own (an alarm, its acknowledgement) but no view of the window's fields.
+    void tellEvent(const QString &text);
     void beginRun(const RunSetup &setup, RunFact fact);
     void endRun(RunFact fact); // fact.text: how it ended; nothing when no run is on
     bool running() const { return bool(current); }
@@ -28,6 +31,7 @@ signals:
 
 private:
     std::shared_ptr<const RunSetup> current;
+    RunFact last;
     QElapsedTimer clock;
 };
 
