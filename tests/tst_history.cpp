@@ -1,6 +1,7 @@
 // What the window keeps of the past: the trend, the run records and a silent controller.
 #include "link/frames.h"
 #include "main/main.h"
+#include "record/recordfile.h"
 #include "support/alertcloser.h"
 #include "support/control.h"
 #include "support/fakeseriallink.h"
@@ -16,6 +17,7 @@
 #include <csignal>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace chamber;
 
@@ -230,36 +232,57 @@ private slots:
     }
 
     // One alert names the file and the reason, and the run goes on unrecorded: a folder that
-    // can't be made (a path under a regular file, even for root), and a disk that fills up during
-    // the run (a file size limit fails writes with EFBIG as a full disk fails them with ENOSPC).
+    // can't be made, for the reason the system gives (a path under a regular file, even for
+    // root; a folder in /sys, refused whoever asks), a disk that fills up during the run (a file
+    // size limit fails writes with EFBIG as a full disk fails them with ENOSPC), which leaves the
+    // record whole rows only, and a records folder deleted during the run.
     void unwritable()
     {
         AlertCloser alerts;
         Rig rig;
         QFile blocker(rig.records.filePath("file"));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
+        const QString inSys = "/sys/chamberctl-test/runs";
+        const int sysError = ::mkdir("/sys/chamberctl-test", 0777) == 0 ? 0 : errno;
+        QVERIFY(sysError != 0 && sysError != ENOENT); // EPERM for root, else EACCES
+        const QString sysReason = qt_error_string(sysError);
         rlimit before{};
         getrlimit(RLIMIT_FSIZE, &before);
         const rlimit small{1000, before.rlim_max};
         std::signal(SIGXFSZ, SIG_IGN);
-        for (const QString &folder : {blocker.fileName() + "/runs", rig.records.filePath("runs")}) {
-            const bool diskFills = !folder.startsWith(blocker.fileName());
+        const QString full = rig.records.filePath("full"), gone = rig.records.filePath("gone");
+        const QList<std::pair<QString, QString>> trials = {
+            {blocker.fileName() + "/runs", qt_error_string(ENOTDIR)},
+            {inSys, sysReason},
+            {full, qt_error_string(EFBIG)},
+            {gone, "the file was deleted during the run"}};
+        for (const auto &[folder, reason] : trials) {
             alerts.seen.clear();
             rig.window.setRecordsFolder(folder);
-            setrlimit(RLIMIT_FSIZE, diskFills ? &small : &before);
+            setrlimit(RLIMIT_FSIZE, folder == full ? &small : &before);
             rig.box("cyclerun")->click();
-            rig.ticks(25);
+            rig.ticks(folder == full ? 25 : 2); // 25 rows outgrow the 1000 bytes
+            if (folder == gone) {
+                QTRY_VERIFY(!QDir(gone).entryList({"*.csv"}).isEmpty());
+                QVERIFY(QDir(gone).removeRecursively());
+                rig.ticks(4);
+            }
             QTRY_COMPARE(alerts.titles(), QStringList{"Run record error"});
             setrlimit(RLIMIT_FSIZE, &before);
             const QString text = alerts.seen[0].text;
             const QString file = QRegularExpression::escape(folder) + "/[-0-9T]{19}_COM3.csv";
             QVERIFY2(text.contains(QRegularExpression(file)), qPrintable(text));
-            QVERIFY2(text.contains(qt_error_string(diskFills ? EFBIG : ENOTDIR)), qPrintable(text));
+            QVERIFY2(text.contains(reason), qPrintable(text));
             rig.ticks(4);
             QVERIFY(rig.box("cyclerun")->isChecked() && alerts.seen.size() == 1);
             rig.box("cyclerun")->click();
         }
+        QString error;
+        const QString path = QDir(full).entryInfoList({"*.csv"}).value(0).filePath();
+        const std::optional<RecordFile> record = readRecord(path, error);
+        QVERIFY2(record && !record->torn && record->rowCount > 0, qPrintable(path + error));
     }
+
 };
 
 QTEST_MAIN(tst_history)

@@ -12,6 +12,7 @@
 #ifdef Q_OS_WIN
 #include <io.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -48,6 +49,50 @@ int syncToDisk(int handle)
     return ::fdatasync(handle) == 0 ? 0 : errno;
 #else
     return ::fsync(handle) == 0 ? 0 : errno;
+#endif
+}
+
+// Makes folder and the folders above it that are missing. 0 when it is there, else the errno of
+// the step that failed: QDir::mkpath() only says that it failed, and the open after it would
+// then report a missing folder whatever the cause (a read-only disk, no permission).
+int makeFolders(const QString &folder)
+{
+#ifdef Q_OS_WIN
+    return QDir().mkpath(folder) ? 0 : ENOENT; // the open that follows says why
+#else
+    const QByteArray path = QFile::encodeName(QDir::cleanPath(QDir(folder).absolutePath()));
+    for (qsizetype end = path.indexOf('/', 1);; end = path.indexOf('/', end + 1)) {
+        const QByteArray step = end < 0 ? path : path.left(end);
+        if (::mkdir(step.constData(), 0777) != 0) {
+            const int error = errno;
+            struct stat st
+            {
+            };
+            if (error != EEXIST)
+                return error;
+            if (::stat(step.constData(), &st) != 0)
+                return errno;
+            if (!S_ISDIR(st.st_mode))
+                return ENOTDIR;
+        }
+        if (end < 0)
+            return 0;
+    }
+#endif
+}
+
+// Whether the open file has lost its last name: deleted, or its folder removed, while it was
+// being written. Its rows would then go nowhere that anyone could read them.
+bool deleted(int handle)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(handle);
+    return false; // Windows refuses to delete a file that is open
+#else
+    struct stat st
+    {
+    };
+    return ::fstat(handle, &st) == 0 && st.st_nlink == 0;
 #endif
 }
 
@@ -191,6 +236,7 @@ void RunRecord::writer()
 {
     QFile file; // used on this thread only
     bool broken = false;
+    qint64 whole = 0; // the file's length up to the end of its last whole row
     auto fail = [&](const QString &reason) {
         const QString path = file.fileName();
         file.close();
@@ -204,6 +250,8 @@ void RunRecord::writer()
             return;
         if (const int error = syncToDisk(file.handle()))
             fail(qt_error_string(error));
+        else if (deleted(file.handle()))
+            fail(QStringLiteral("the file was deleted during the run"));
     };
     auto write = [&](const QByteArray &bytes) {
         if (broken || !file.isOpen())
@@ -211,10 +259,16 @@ void RunRecord::writer()
         // a short write is followed by one that fails with the reason (disk full, file too large)
         for (qsizetype done = 0; done < bytes.size();) {
             const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
-            if (n <= 0)
-                return fail(file.errorString());
+            if (n <= 0) {
+                const QString reason = file.errorString();
+                // A cut row would still read as a row, its last field cut short ("phase cha"):
+                // the record keeps whole rows only. Shrinking needs no room on a full disk.
+                file.resize(whole);
+                return fail(reason);
+            }
             done += n;
         }
+        whole += bytes.size();
     };
 
     std::unique_lock lock(mutex);
@@ -232,15 +286,18 @@ void RunRecord::writer()
                 syncFile();
                 file.close();
                 broken = false;
-                // a folder that can't be made shows as the file's open failing, with its reason
-                QDir().mkpath(opening->folder);
+                whole = 0;
+                const int folderError = makeFolders(opening->folder);
                 const QString base = QDir(opening->folder).filePath(opening->name);
                 QString path = base;
                 for (int n = 2; QFile::exists(path) && n <= mostRecordsPerSecond; ++n)
                     path = base.chopped(4) + QStringLiteral("_%1.csv").arg(n);
                 file.setFileName(path);
                 // unbuffered: each row reaches the operating system as it is written
-                if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+                if (folderError != 0)
+                    fail(qt_error_string(folderError));
+                else if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly |
+                                    QIODevice::Unbuffered))
                     fail(file.errorString());
                 write(opening->preamble);
             } else if (const QByteArray *line = std::get_if<QByteArray>(&job)) {
