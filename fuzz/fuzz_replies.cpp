@@ -71,9 +71,11 @@ void arrive(QByteArray &rxbuffer, QByteArrayView piece, Seen &seen)
             break;
         case Reply::Echo:
             check(function == 0x06 && frame.size() == 8 && crcGood(frame));
+            check(reply->value == qint16(quint16(quint8(frame[4]) << 8 | quint8(frame[5]))));
             break;
         case Reply::Exception:
             check((function == 0x83 || function == 0x86) && frame.size() == 5 && crcGood(frame));
+            check(reply->value == function);
             break;
         case Reply::BadCrc:
             // a cut reported as corrupt must really fail its CRC
@@ -105,10 +107,11 @@ Decoded goodReply(Input &in, std::array<char, 64> &bytes, qsizetype &size)
         expected = {Reply::Temperature, qint16(quint16(quint8(hi) << 8 | quint8(lo)))};
     } else if (kind == 1) {
         put({0x01, 0x06, 0x01, 0x2C, hi, lo});
-        expected = {Reply::Echo, 0};
+        expected = {Reply::Echo, qint16(quint16(quint8(hi) << 8 | quint8(lo)))};
     } else {
-        put({0x01, char(hi & 1 ? 0x83 : 0x86), lo});
-        expected = {Reply::Exception, 0};
+        const char function = char(hi & 1 ? 0x83 : 0x86);
+        put({0x01, function, lo});
+        expected = {Reply::Exception, quint8(function)};
     }
     const quint16 crc = crc16(QByteArrayView(bytes.data() + start, size - start));
     put({char(crc & 0xFF), char(crc >> 8)});

@@ -1,4 +1,6 @@
-// Cutting replies off the receive buffer: whole, split, back to back, noisy and babbling lines.
+// Cutting replies off the receive buffer: whole, split, back to back, noisy and babbling lines;
+// and a setpoint write watched until its echo confirms it.
+#include "link/pendingwrite.h"
 #include "link/replies.h"
 
 #include <QtTest>
@@ -11,7 +13,8 @@ const QByteArray reply250 = QByteArray::fromHex("01030200fa3807");
 
 // Feeds the pieces the way the window does on each arrival: append, bound, then cut replies off
 // the head until none is complete. Says what came: "250/7" for a temperature and the bytes it
-// took, "echo/8", "exception/5" or "crc/7", then the bytes left over in hex.
+// took, "echo250/8" with the value written, "exception134/5" with the function refused or
+// "crc/7", then the bytes left over in hex.
 QString feed(const QByteArrayList &pieces)
 {
     const char *kinds[] = {"", "echo", "exception", "crc"};
@@ -23,13 +26,57 @@ QString feed(const QByteArrayList &pieces)
         if (buffer.size() > rxBufferLimit)
             return QStringLiteral("unbounded");
         while (const std::optional<Reply> reply = cutReply(buffer)) {
-            said << (reply->kind == Reply::Temperature ? QString::number(reply->value)
-                                                       : kinds[reply->kind]) +
+            said << (reply->kind == Reply::BadCrc ? QString() : QString::number(reply->value))
+                            .prepend(kinds[reply->kind]) +
                         '/' + QString::number(reply->length);
             buffer.remove(0, reply->length);
         }
     }
     return (said << QString::fromLatin1(buffer.toHex())).join(' ').trimmed();
+}
+
+// Plays events to a PendingWrite: "s240" a write of 240 sent, "e240" its echo decoded, "t" a
+// temperature reply, "x134" an exception to function 134 (0x86), "c" a reply with a bad CRC, "p"
+// a poll gone out, "z" the port closed. Says each verdict ("resend240", "confirmed240",
+// "unconfirmed240") and "-" for a poll that calls for nothing.
+QString play(const QString &events)
+{
+    const char *verdicts[] = {"-", "resend", "confirmed", "unconfirmed"};
+    PendingWrite write;
+    QStringList said;
+    for (const QString &event : events.split(' ')) {
+        const int value = event.mid(1).toInt();
+        PendingWrite::Verdict verdict;
+        switch (event[0].toLatin1()) {
+        case 's':
+            write.sent(value);
+            continue;
+        case 'e':
+            verdict = write.replied({Reply::Echo, value, 8, 8});
+            break;
+        case 't':
+            verdict = write.replied({Reply::Temperature, 230, 7, 7});
+            break;
+        case 'x':
+            verdict = write.replied({Reply::Exception, value, 5, 5});
+            break;
+        case 'c':
+            verdict = write.replied({Reply::BadCrc, 0, 7, 7});
+            break;
+        case 'z':
+            write.clear();
+            continue;
+        default:
+            verdict = write.afterPoll();
+            if (verdict.kind == PendingWrite::Verdict::None) {
+                said << "-";
+                continue;
+            }
+        }
+        if (verdict.kind != PendingWrite::Verdict::None)
+            said << verdicts[verdict.kind] + QString::number(verdict.tenths);
+    }
+    return said.join(' ');
 }
 
 } // namespace
@@ -52,7 +99,8 @@ private slots:
         row("leading noise goes with the reply", "ff 01030200fa3807", "250/8");
         row("bad crc", "01030200fa3808", "crc/7");
         row("echo of settemp 250, exception 86", "0106012c00fac9bc 01860183a0",
-            "echo/8 exception/5");
+            "echo250/8 exception134/5");
+        row("echo of settemp -10.0", "0106012cff9c0866", "echo-100/8");
         row("noise 01 83 does not swallow the reply behind it", "0183 01030200fa3807", "250/9");
         row("unknown code, then a good reply", "01050000 01030200fa3807", "250/11");
         row("cut-off reply swallows the next one's head", "0103 01030200fa3807", "crc/7 3807");
@@ -94,6 +142,36 @@ private slots:
             pieces.append(babble.mid(at, size));
         const QString said = feed(pieces << reply250 + reply250);
         QVERIFY2(said.endsWith(" 250/7"), qPrintable(said));
+    }
+
+    void pendingWrite_data()
+    {
+        QTest::addColumn<QString>("events");
+        QTest::addColumn<QString>("said");
+        const auto row = [](const char *name, const char *events, const char *said) {
+            QTest::newRow(name) << QString(events) << QString(said);
+        };
+        row("echo confirms the write", "s240 e240 t p", "confirmed240 -");
+        row("a lost write goes again after the next poll", "s240 t p e240 t p",
+            "resend240 confirmed240 -");
+        row("a silent controller does not use up the resends", "s240 p p t p", "- - resend240");
+        row("three resends, then given up once", "s240 t p t p t p t p t p",
+            "resend240 resend240 resend240 unconfirmed240 -");
+        row("an echo of another value confirms nothing", "s240 e250 p", "resend240");
+        row("a bad CRC is no answer", "s240 c p", "-");
+        row("a new write replaces the pending one and its count", "s240 t p s250 e240 t p t p e250",
+            "resend240 resend250 resend250 confirmed250");
+        row("a refused write is given up at once, a refused read is an answer",
+            "s1500 x131 p s1500 x134 p", "resend1500 unconfirmed1500 -");
+        row("a closed port forgets the write", "s240 t z t p", "-");
+        row("an echo with no write pending", "e240 t p", "-");
+    }
+    // A write goes again until its echo comes, three times at most, each after a poll that the
+    // controller answered.
+    void pendingWrite()
+    {
+        QFETCH(QString, events);
+        QTEST(play(events), "said");
     }
 };
 

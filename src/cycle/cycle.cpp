@@ -120,6 +120,8 @@ void main::Timer1_Timer()
     transmit(QStringLiteral("readtemp"), 0);
     if (cyclerun->isChecked() && cyclestep >= 0 && cyclestep <= 7)
         takeStep(cyclestep);
+    // pumps events: tick and replies may run here
+    resendSetpoint();
     inTick = false;
 }
 

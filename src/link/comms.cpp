@@ -37,8 +37,9 @@ void main::comwrite(const QByteArray &datain, int timetowait)
             0);
         return;
     }
-    rs232->SendData(datain);
+    // told before it goes: a fast line's echo can be decoded inside SendData
     noteSent(datain);
+    rs232->SendData(datain);
     if (timetowait > 0) {
         // pumps events: tick and replies may run here
         basicutilities::delay(timetowait);
@@ -73,7 +74,7 @@ void main::process(int Index, const QString &datain, int destinationx, int timeo
             autosamples->setChecked(!autosamples->isChecked());
             break;
         case Reply::Echo:
-            break; // the echo of a setpoint is not compared with what was sent
+            break; // it confirms the setpoint sent: see pendingWrite below
         case Reply::BadCrc:
         case Reply::Exception:
             // a refused command is counted like a corrupted reply: the operator must see both
@@ -81,9 +82,25 @@ void main::process(int Index, const QString &datain, int destinationx, int timeo
             break;
         }
         noteReply(*reply);
+        noteWrite(pendingWrite.replied(*reply));
         // pumps events: tick and replies may run here
         QCoreApplication::processEvents();
     }
+}
+
+void main::resendSetpoint()
+{
+    if (!portready)
+        return; // the port went during the tick's pause
+    const PendingWrite::Verdict verdict = pendingWrite.afterPoll();
+    if (verdict.kind != PendingWrite::Verdict::Resend) {
+        noteWrite(verdict);
+        return;
+    }
+    resending = true;
+    // pumps events: tick and replies may run here
+    transmit(QStringLiteral("settemp"), verdict.tenths);
+    resending = false;
 }
 
 void main::rs232_PortLost()

@@ -57,7 +57,7 @@ std::optional<Reply> cutReply(const QByteArray &rxbuffer)
         const bool crcGood = crcMatches(rxbuffer, p, length);
         if (function == 0x83 || function == 0x86) {
             if (crcGood)
-                return Reply{Reply::Exception, 0, end,
+                return Reply{Reply::Exception, function, end,
                              length}; // the controller refused the request
             // Noise such as 01 83 would otherwise swallow the head of the good reply behind it:
             // like an unknown code, look on from the next byte.
@@ -66,12 +66,12 @@ std::optional<Reply> cutReply(const QByteArray &rxbuffer)
         }
         if (!crcGood)
             return Reply{Reply::BadCrc, 0, end, length};
-        if (function == 0x06)
-            return Reply{Reply::Echo, 0, end, length};
-
-        // tenths of a degree, signed: FF 9C is -10.0 degrees, not 6552.4
-        const quint16 raw = quint16(quint8(rxbuffer[p + 3]) << 8 | quint8(rxbuffer[p + 4]));
-        return Reply{Reply::Temperature, int(qint16(raw)), end, length};
+        // tenths of a degree, signed: FF 9C is -10.0 degrees, not 6552.4; the echo's value follows
+        // its register address
+        const qsizetype at = function == 0x06 ? p + 4 : p + 3;
+        const quint16 raw = quint16(quint8(rxbuffer[at]) << 8 | quint8(rxbuffer[at + 1]));
+        return Reply{function == 0x06 ? Reply::Echo : Reply::Temperature, int(qint16(raw)), end,
+                     length};
     }
 }
 

@@ -13,7 +13,9 @@ constexpr qsizetype rxBufferLimit = 256;
 struct Reply
 {
     enum Kind { Temperature, Echo, Exception, BadCrc } kind;
-    int value;             // Temperature: the register as 16-bit two's complement, in tenths
+    // Temperature: the register as 16-bit two's complement, in tenths; Echo: the value written,
+    // likewise; Exception: the function refused, 0x83 (a read) or 0x86 (a write).
+    int value;
     qsizetype length;      // bytes to remove from the head: the reply and everything before it
     qsizetype frameLength; // the reply's own bytes, which end those
 };

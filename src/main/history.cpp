@@ -39,6 +39,8 @@ void main::createHistory()
 
     noReply = new Notice(QStringLiteral("noReply"), Notice::Warning);
     band->addLine(noReply);
+    setpointUnconfirmed = new Notice(QStringLiteral("setpointUnconfirmed"), Notice::Warning);
+    band->addLine(setpointUnconfirmed);
 
     trend = new TrendPlot;
     nameControl(trend, QStringLiteral("trend"), QStringLiteral("Temperature trend"));
@@ -150,7 +152,25 @@ void main::noteSent(const QByteArray &frame)
         return;
     const qint16 tenths = qint16(quint16(quint8(frame[4])) << 8 | quint8(frame[5]));
     lastSetpointSent = tenths / 10.0;
+    if (std::exchange(resending, false)) {
+        tell(RunFact::Event, QStringLiteral("setpoint resent"));
+        return;
+    }
+    pendingWrite.sent(tenths);
     tell(RunFact::SetpointSent);
+}
+
+void main::noteWrite(const PendingWrite::Verdict &verdict)
+{
+    if (verdict.kind == PendingWrite::Verdict::Confirmed) {
+        setpointUnconfirmed->say(QString());
+    } else if (verdict.kind == PendingWrite::Verdict::Unconfirmed) {
+        setpointUnconfirmed->say(
+            QStringLiteral("Setpoint %1 °C not confirmed by the controller at %2")
+                .arg(writenumber(verdict.tenths / 10.0, 1),
+                     QTime::currentTime().toString(QStringLiteral("HH:mm:ss"))));
+        tell(RunFact::Event, QStringLiteral("setpoint not confirmed"));
+    }
 }
 
 void main::notePoll()

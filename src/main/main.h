@@ -1,6 +1,7 @@
 // The main window "Temperature controller": the whole operator interface and its handlers.
 #pragma once
 
+#include "link/pendingwrite.h"
 #include "link/seriallink.h"
 #include "run/runfact.h"
 
@@ -109,6 +110,8 @@ private:
     void transmit(const QString &mode, double dataout);
     void comwrite(const QByteArray &datain, int timetowait);
     void process(int Index, const QString &datain, int destinationx, int timeoutx, int delayx);
+    // After the tick's poll: a setpoint write whose echo has not come goes out again.
+    void resendSetpoint();
 
     void startcycle();
     void stopcycle();
@@ -150,6 +153,7 @@ private:
     void noteReply(const Reply &reply);
     void noteSent(const QByteArray &frame);
     void notePoll();
+    void noteWrite(const PendingWrite::Verdict &verdict);
     void notePollingOff();
     void notePhase();
     void noteCycle();
@@ -229,6 +233,7 @@ private:
     Band *band = nullptr;
     TrendPlot *trend = nullptr;
     Notice *noReply = nullptr;
+    Notice *setpointUnconfirmed = nullptr;
     RunRecord *runRecord = nullptr;
     RunConditions runConditions; // for the runs to come; they travel with the profile
     // The file last loaded and the profile it gave, to name the file in a run's record for as long
@@ -242,6 +247,8 @@ private:
     QDateTime lastHeard;       // the last decoded reply, or the moment polling began
     bool silent = false;       // the controller is shown as not answering
     bool runCompleted = false; // the step machine ended the run after its last cycle
+    PendingWrite pendingWrite; // the last setpoint written, until its echo confirms it
+    bool resending = false;    // the setpoint frame about to go out is a resend
 };
 
 } // namespace chamber

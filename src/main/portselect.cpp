@@ -12,6 +12,7 @@ namespace chamber {
 void main::portselect_Click()
 {
     const int chosen = portselect->currentIndex();
+    pendingWrite.clear(); // another port's controller, or none, can't confirm it
     if (chosen > 0) {
         rs232->ClosePort();
         if (!rs232->OpenPort(portselect->itemText(chosen), portSettings)) {
