@@ -4,6 +4,8 @@
 #include <QSerialPort>
 #include <QtTest>
 
+#include <cstdlib>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -71,6 +73,41 @@ private slots:
         for (SimProcess *each : {&sim, &badCrc, &limited})
             QCOMPARE(each->stop(), QString());
         QVERIFY(!QFileInfo(sim.port()).isSymLink() && !QFileInfo::exists(sim.folder));
+    }
+
+    // A simulator killed outright leaves its link behind: the next one on the folder replaces
+    // it, even once the terminal it pointed at has gone to another program; the name of a
+    // simulator that is running is refused.
+    void linkLeftBehind()
+    {
+        QTemporaryDir folder;
+        const QStringList args = {"--ports-dir", folder.path()};
+        SimProcess killed(args);
+        QVERIFY(killed.waitReady());
+        const QString terminal = QFileInfo(killed.port()).symLinkTarget();
+        killed.process.kill();
+        QVERIFY(killed.process.waitForFinished(simStartMs));
+        // terminals are numbered from the lowest free one, so the dead one's number comes back
+        QList<int> held;
+        while (!QFileInfo::exists(terminal) && held.size() < 64)
+            held << ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(QFileInfo::exists(terminal));
+
+        SimProcess next(args);
+        const bool started = next.waitReady();
+        for (const int fd : held)
+            ::close(fd);
+        QVERIFY(started && QFileInfo(next.port()).symLinkTarget() != terminal);
+        QProcess second;
+        second.start(QStringLiteral(CHAMBER_SIM), args);
+        QVERIFY(second.waitForFinished(simStartMs));
+        const QString said = second.readAllStandardError();
+        QVERIFY2(second.exitCode() == 1 && said.contains("another simulator that is running"),
+                 qPrintable(said));
+        QCOMPARE(next.stop(), QString());
+        QVERIFY(
+            QDir(folder.path())
+                .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
     }
 };
 

@@ -193,6 +193,8 @@ Plays the chamber's temperature controller: a Modbus RTU slave, address 1,
     CHAMBERCTL_PORTS=<ports-dir>
 Run chamberctl with that variable set and it finds the port under <name>.
 The link (and the folder, when made here) is removed when the simulator ends.
+While it runs it holds a lock file <ports-dir>/.<name>.lock: a link left behind
+by a simulator that was killed is replaced, one of a running simulator is not.
 
 Registers (holding, function 03 reads, 06 and 16 write):
     100  measured temperature, tenths of a degree C, 16-bit two's complement

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -130,18 +131,24 @@ bool SimPort::setup(const std::string &portsDir, const std::string &name, std::s
     }
     folderPath = absolute;
     link = folderPath + "/" + name;
+    lockPath = folderPath + "/." + name + ".lock";
+    std::string recorded;
+    if (!lockName(recorded, error))
+        return false;
 
     struct stat st
     {
     };
     if (::lstat(link.c_str(), &st) == 0) {
-        // A link left by a simulator that was killed points nowhere, or to the terminal we
-        // were just given; anything else belongs to someone alive and is left alone.
+        // A link left by a simulator that was killed points nowhere, to the terminal we were
+        // just given, or to the one its lock names, which another program may have been given
+        // since; anything else is someone's own link and is left alone.
         struct stat target
         {
         };
-        const bool stale = S_ISLNK(st.st_mode) &&
-                           (::stat(link.c_str(), &target) != 0 || readLinkText(link) == slaveName);
+        const std::string text = readLinkText(link);
+        const bool stale = S_ISLNK(st.st_mode) && (::stat(link.c_str(), &target) != 0 ||
+                                                   text == slaveName || text == recorded);
         if (!stale) {
             error = link + " already exists (another simulator?)";
             return false;
@@ -151,12 +158,55 @@ bool SimPort::setup(const std::string &portsDir, const std::string &name, std::s
             return false;
         }
     }
+    if (::ftruncate(lock, 0) != 0 ||
+        ::pwrite(lock, slaveName.data(), slaveName.size(), 0) != ssize_t(slaveName.size())) {
+        error = sysError("cannot write " + lockPath);
+        return false;
+    }
     if (::symlink(slaveName.c_str(), link.c_str()) != 0) {
         error = sysError("cannot make the link " + link);
         return false;
     }
     linked = true;
     return true;
+}
+
+bool SimPort::lockName(std::string &recorded, std::string &error)
+{
+    // A simulator that ends unlinks the lock file while it holds it; one that opened the file
+    // just before could then lock a name no one sees, so the lock counts only on the file that
+    // is there.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            error = sysError("cannot make " + lockPath);
+            return false;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const bool held = errno == EWOULDBLOCK;
+            error = held ? link + " is published by another simulator that is running"
+                         : sysError("cannot lock " + lockPath);
+            ::close(fd);
+            return false;
+        }
+        struct stat locked
+        {
+        };
+        struct stat named
+        {
+        };
+        if (::fstat(fd, &locked) == 0 && ::stat(lockPath.c_str(), &named) == 0 &&
+            locked.st_ino == named.st_ino && locked.st_dev == named.st_dev) {
+            lock = fd;
+            char text[PATH_MAX] = {};
+            const ssize_t n = ::pread(lock, text, sizeof text - 1, 0);
+            recorded = n > 0 ? std::string(text, std::size_t(n)) : std::string();
+            return true;
+        }
+        ::close(fd);
+    }
+    error = "cannot lock " + lockPath + ": it keeps being replaced";
+    return false;
 }
 
 std::vector<SimPort::Event> SimPort::readEvents()
@@ -211,6 +261,11 @@ void SimPort::unpublish()
         if (readLinkText(link) == slaveName)
             ::unlink(link.c_str());
         linked = false;
+    }
+    if (lock >= 0) {
+        ::unlink(lockPath.c_str()); // still held: no one else can have taken the name
+        ::close(lock);
+        lock = -1;
     }
     if (madeFolder) {
         ::rmdir(folderPath.c_str()); // fails, harmlessly, if others put files there

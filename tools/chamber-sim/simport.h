@@ -10,7 +10,9 @@ namespace chamber {
 // The simulator serves on the master side. It also keeps the slave side open itself, so the
 // terminal keeps its raw settings and the master never sees a hang-up while no client is
 // connected; clients open the slave through the link. Opens and closes by clients are seen
-// through inotify on the slave's device node.
+// through inotify on the slave's device node. While the link is published, the simulator holds a
+// lock on <folder>/.<name>.lock, which names the terminal of the link: a later simulator replaces
+// a link whose lock no one holds, even when its terminal has since gone to another program.
 class SimPort
 {
 public:
@@ -42,10 +44,15 @@ public:
 private:
     // Drops bytes written for a client that it never read.
     void discardUnread();
+    // Takes the lock of the link's name. False when a live simulator holds it; recorded gets the
+    // terminal that the last holder linked.
+    bool lockName(std::string &recorded, std::string &error);
 
     int master = -1;
     int slave = -1;
     int watch = -1;
+    int lock = -1;
+    std::string lockPath;
     std::string slaveName;
     std::string folderPath;
     std::string link;
