@@ -34,6 +34,10 @@ private slots:
         row("run.profile", 2, "Unexpected argument 'run.profile'.");
         row("--port /dev/ttyUSB0", 2, "COM1 to COM99, not '/dev/ttyUSB0'");
         row("--auto --records=", 2, "--records needs a folder name");
+        row("-platform offscreen", 2,
+            "'-platform' is an option of Qt|QT_QPA_PLATFORM=offscreen chamberctl" + hint);
+        row("-geometry 640x480", 2, "'-geometry' is an option of Qt|such as QT_QPA_PLATFORM");
+        row("-port COM3", 2, "Unknown option '-port'; did you mean '--port'?");
     }
     // Run with a display platform that does not exist: a program that got as far as making its
     // window would abort instead of answering.

@@ -7,10 +7,61 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace chamber {
 
 namespace {
+
 constexpr int badUsage = 2; // as for any Unix command used wrongly
+
+// Options that QApplication would take from its command line; the first six have an environment
+// variable that does the same.
+const QStringList qtOptions =
+    QStringLiteral("platform platformpluginpath platformtheme plugin display style stylesheet "
+                   "geometry qwindowgeometry title qwindowtitle qwindowicon reverse session name "
+                   "widgetcount nograb dograb visual qmljsdebugger")
+        .split(QLatin1Char(' '));
+const QStringList qtVariables =
+    QStringLiteral("QT_QPA_PLATFORM QT_QPA_PLATFORM_PLUGIN_PATH QT_QPA_PLATFORMTHEME "
+                   "QT_QPA_GENERIC_PLUGINS DISPLAY QT_STYLE_OVERRIDE")
+        .split(QLatin1Char(' '));
+
+// What to say of arguments[at] when it is one of Qt's options, or a long option given with one
+// dash, which the parser would read as short options run together ("-platform" as -p -l -a ...);
+// empty for anything else.
+QString misusedOption(const QStringList &arguments, qsizetype at, const QStringList &longNames,
+                      const QString &shortNames)
+{
+    const QString &argument = arguments[at];
+    const bool oneDash = !argument.startsWith(QLatin1String("--"));
+    const QString word = argument.section(QLatin1Char('='), 0, 0); // "-platform"
+    const QString name = word.mid(oneDash ? 1 : 2);                // "platform"
+    if (!argument.startsWith(QLatin1Char('-')) || name.isEmpty())
+        return {};
+    if (longNames.contains(name)) {
+        return oneDash ? QStringLiteral("Unknown option '%1'; did you mean '--%2'?").arg(word, name)
+                       : QString();
+    }
+    if (const qsizetype index = qtOptions.indexOf(name); index >= 0) {
+        if (index >= qtVariables.size())
+            return QStringLiteral("'%1' is an option of Qt, which chamberctl does not take; Qt is "
+                                  "set through environment variables such as QT_QPA_PLATFORM.")
+                .arg(word);
+        QString value = argument.section(QLatin1Char('='), 1);
+        if (value.isEmpty() && at + 1 < arguments.size() &&
+            !arguments[at + 1].startsWith(QLatin1Char('-')))
+            value = arguments[at + 1];
+        return QStringLiteral("'%1' is an option of Qt, which chamberctl does not take; set the "
+                              "environment variable %2 instead: %2=%3 chamberctl")
+            .arg(word, qtVariables[index], value.isEmpty() ? QStringLiteral("...") : value);
+    }
+    if (oneDash && name.size() > 1 &&
+        std::any_of(name.begin(), name.end(), [&](QChar c) { return !shortNames.contains(c); }))
+        return QStringLiteral("Unknown option '%1'.").arg(word);
+    return {};
+}
+
 } // namespace
 
 CommandLine parseCommandLine(const QStringList &arguments)
@@ -51,6 +102,20 @@ CommandLine parseCommandLine(const QStringList &arguments)
         command.exitStatus = badUsage;
         return command;
     };
+    const QStringList longNames = {QStringLiteral("help"),    QStringLiteral("version"),
+                                   QStringLiteral("port"),    QStringLiteral("profile"),
+                                   QStringLiteral("records"), QStringLiteral("auto")};
+    const QStringList takingValues = {QStringLiteral("--port"), QStringLiteral("--profile"),
+                                      QStringLiteral("--records")};
+    for (qsizetype at = 1; at < arguments.size() && arguments[at] != QLatin1String("--"); ++at) {
+        if (takingValues.contains(arguments[at])) {
+            ++at; // a value, even one that begins with a dash
+            continue;
+        }
+        const QString message = misusedOption(arguments, at, longNames, QStringLiteral("hv"));
+        if (!message.isEmpty())
+            return bad(message);
+    }
     if (!parser.parse(arguments))
         return bad(parser.errorText());
     if (parser.isSet(help)) {
