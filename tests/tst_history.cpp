@@ -61,7 +61,7 @@ struct Rig
     {
         fake.present = {"COM3"};
         fake.answer = [this](const QByteArray &frame) {
-            if (silent || (frame[1] == 6 && lostWrites-- > 0))
+            if (silent || (frame[1] == 6 && lostWrites > 0 && lostWrites--))
                 return;
             if (frame[1] == 6) {
                 setpoint = qint16(quint8(frame[4]) << 8 | quint8(frame[5]));

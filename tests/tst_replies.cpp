@@ -42,39 +42,27 @@ QString feed(const QByteArrayList &pieces)
 QString play(const QString &events)
 {
     const char *verdicts[] = {"-", "resend", "confirmed", "unconfirmed"};
+    const QHash<QChar, Reply::Kind> replies = {{'e', Reply::Echo},
+                                               {'t', Reply::Temperature},
+                                               {'x', Reply::Exception},
+                                               {'c', Reply::BadCrc}};
     PendingWrite write;
     QStringList said;
     for (const QString &event : events.split(' ')) {
+        const QChar code = event[0];
         const int value = event.mid(1).toInt();
         PendingWrite::Verdict verdict;
-        switch (event[0].toLatin1()) {
-        case 's':
+        if (code == 's')
             write.sent(value);
-            continue;
-        case 'e':
-            verdict = write.replied({Reply::Echo, value, 8, 8});
-            break;
-        case 't':
-            verdict = write.replied({Reply::Temperature, 230, 7, 7});
-            break;
-        case 'x':
-            verdict = write.replied({Reply::Exception, value, 5, 5});
-            break;
-        case 'c':
-            verdict = write.replied({Reply::BadCrc, 0, 7, 7});
-            break;
-        case 'z':
+        else if (code == 'z')
             write.clear();
-            continue;
-        default:
+        else if (code == 'p')
             verdict = write.afterPoll();
-            if (verdict.kind == PendingWrite::Verdict::None) {
-                said << "-";
-                continue;
-            }
-        }
-        if (verdict.kind != PendingWrite::Verdict::None)
-            said << verdicts[verdict.kind] + QString::number(verdict.tenths);
+        else
+            verdict = write.replied({replies.value(code), value, 0, 0});
+        if (code == 'p' || verdict.kind != PendingWrite::Verdict::None)
+            said << verdicts[verdict.kind] +
+                        (verdict.kind ? QString::number(verdict.tenths) : QString());
     }
     return said.join(' ');
 }

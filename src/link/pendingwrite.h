@@ -25,7 +25,6 @@ public:
             Unconfirmed, // given up on tenths, refused or never echoed
         } kind = None;
         int tenths = 0;
-        bool operator==(const Verdict &) const = default;
     };
 
     // A new setpoint write went out (not a resend): it replaces any write still unconfirmed.
