@@ -6,6 +6,7 @@
 #include "link/frames.h"
 #include "link/replies.h"
 #include "record/runrecord.h"
+#include "report/reportmaker.h"
 #include "run/runfeed.h"
 #include "trend/trendplot.h"
 #include "util/basicutilities.h"
@@ -62,6 +63,18 @@ void main::createHistory()
             0);
     });
 
+    // Each run's report, made once its record is whole on disk: never in the tick, nor on its
+    // thread.
+    reports = new ReportMaker(this);
+    connect(runRecord, &RunRecord::closed, reports, &ReportMaker::make);
+    connect(reports, &ReportMaker::failed, this, [](const QString &record, const QString &reason) {
+        basicutilities::alertWhenFree(
+            QStringLiteral("Run report error"),
+            QStringLiteral("The report of the run record %1 could not be made: %2.")
+                .arg(record, reason),
+            0);
+    });
+
     // The step machine shows the phase and the cycle only in these fields.
     connect(cyclemode, &QLineEdit::textChanged, this, &main::notePhase);
     connect(cycles[1], &QLineEdit::textChanged, this, &main::noteCycle);
@@ -100,6 +113,11 @@ RunFeed *main::runFeed() const
 Band *main::lowerBand() const
 {
     return band;
+}
+
+void main::setReportProgram(const QString &program)
+{
+    reports->setProgram(program);
 }
 
 void main::setRunSigner(const QString &operatorName, const QString &testId)

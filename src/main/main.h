@@ -29,6 +29,7 @@ namespace chamber {
 class Band;
 class Notice;
 class RunFeed;
+class ReportMaker;
 class RunRecord;
 class TrendPlot;
 struct Reply;
@@ -80,6 +81,9 @@ public:
     // Where run records go; by default the "runs" folder in the application's data folder.
     void setRecordsFolder(const QString &folder);
     QString recordsFolder() const;
+    // The program that makes each run's report from its record ("chamberctl --report"); none
+    // is made until it is set.
+    void setReportProgram(const QString &program);
     // Who runs the tests and under which test ID, for the records of the runs to come.
     void setRunSigner(const QString &operatorName, const QString &testId);
 
@@ -230,6 +234,7 @@ private:
     TrendPlot *trend = nullptr;
     Notice *noReply = nullptr;
     RunRecord *runRecord = nullptr;
+    ReportMaker *reports = nullptr;
     RunConditions runConditions; // for the runs to come; they travel with the profile
     // The file last loaded and the profile it gave, to name the file in a run's record for as long
     // as the fields still hold that profile.

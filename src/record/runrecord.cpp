@@ -1,26 +1,15 @@
-// The run record's file format and the thread that writes it.
+// The run record's file format, and the runs' records handed to the writer thread.
 #include "record/runrecord.h"
 
 #include "util/numbertext.h"
 
-#include <QDir>
-#include <QFile>
+#include <QCoreApplication>
 
-#include <cerrno>
 #include <cmath>
-
-#ifdef Q_OS_WIN
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace chamber {
 
 namespace {
-
-// Another record of the same port begun within the same second gets a number: _2, _3, ...
-constexpr int mostRecordsPerSecond = 100;
 
 // Quotes a field only when it holds a separator, a quote or a line break.
 QString csvField(const QString &text)
@@ -36,19 +25,6 @@ QString csvField(const QString &text)
 QString celsius(double value)
 {
     return std::isnan(value) ? QString() : writenumber(value, 1);
-}
-
-// Forces what has been written through to the disk, so that a power cut loses no row that was
-// written. 0 when done, else the errno.
-int syncToDisk(int handle)
-{
-#if defined(Q_OS_WIN)
-    return _commit(handle) == 0 ? 0 : errno;
-#elif defined(Q_OS_LINUX)
-    return ::fdatasync(handle) == 0 ? 0 : errno;
-#else
-    return ::fsync(handle) == 0 ? 0 : errno;
-#endif
 }
 
 } // namespace
@@ -127,136 +103,57 @@ QByteArray recordLine(const RunFact &fact)
 
 RunRecord::RunRecord(QObject *parent)
     : QObject(parent)
-    , thread(&RunRecord::writer, this)
-{}
+    , writer_(new RecordWriter(this))
+{
+    connect(writer_, &RecordWriter::failed, this,
+            [this](int written, const QString &path, const QString &reason) {
+                if (files.contains(written))
+                    emit failed(path, reason);
+            });
+    connect(writer_, &RecordWriter::closed, this, [this](int written, const QString &path) {
+        if (files.remove(written))
+            emit closed(path);
+    });
+}
 
 RunRecord::~RunRecord()
 {
     end();
-    {
-        const std::lock_guard lock(mutex);
-        stopping = true;
-    }
-    wake.notify_all();
-    thread.join();
 }
 
 void RunRecord::take(const RunFact &fact)
 {
     if (!fact.inRun)
         return;
-    if (fact.kind == RunFact::RunBegun)
-        begin(*fact.setup);
-    if (open) {
+    if (fact.kind == RunFact::RunBegun) {
+        end();
+        file = writer_->open(folder_, recordFileName(fact.setup->started, fact.setup->port),
+                             recordPreamble(*fact.setup) + recordHeader());
+        files.insert(file);
+    }
+    if (file != 0) {
         const QByteArray line = recordLine(fact);
         if (!line.isEmpty())
-            push(line);
+            writer_->write(file, line);
     }
     if (fact.kind == RunFact::RunEnded)
         end();
 }
 
-void RunRecord::begin(const RunSetup &setup)
-{
-    end();
-    open = true;
-    push(Open{folder_, recordFileName(setup.started, setup.port),
-              recordPreamble(setup) + recordHeader()});
-}
-
 void RunRecord::end()
 {
-    if (!open)
+    if (file == 0)
         return;
-    open = false;
-    push(Close{});
+    writer_->close(file);
+    file = 0;
 }
 
 void RunRecord::waitWritten()
 {
-    std::unique_lock lock(mutex);
-    drained.wait(lock, [this] { return jobs.empty() && !busy; });
-}
-
-void RunRecord::push(Job job)
-{
-    {
-        const std::lock_guard lock(mutex);
-        jobs.push_back(std::move(job));
-    }
-    wake.notify_one();
-}
-
-void RunRecord::writer()
-{
-    QFile file; // used on this thread only
-    bool broken = false;
-    auto fail = [&](const QString &reason) {
-        const QString path = file.fileName();
-        file.close();
-        broken = true;
-        // reported on the window's thread; dropped if the record is gone by then
-        QMetaObject::invokeMethod(
-            this, [this, path, reason] { emit failed(path, reason); }, Qt::QueuedConnection);
-    };
-    auto syncFile = [&] {
-        if (!file.isOpen() || broken)
-            return;
-        if (const int error = syncToDisk(file.handle()))
-            fail(qt_error_string(error));
-    };
-    auto write = [&](const QByteArray &bytes) {
-        if (broken || !file.isOpen())
-            return;
-        // a short write is followed by one that fails with the reason (disk full, file too large)
-        for (qsizetype done = 0; done < bytes.size();) {
-            const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
-            if (n <= 0)
-                return fail(file.errorString());
-            done += n;
-        }
-    };
-
-    std::unique_lock lock(mutex);
-    for (;;) {
-        wake.wait(lock, [this] { return stopping || !jobs.empty(); });
-        if (jobs.empty())
-            return; // stopping, and everything queued has been written
-        std::deque<Job> batch;
-        batch.swap(jobs);
-        busy = true;
-        lock.unlock();
-
-        for (Job &job : batch) {
-            if (const Open *opening = std::get_if<Open>(&job)) {
-                syncFile();
-                file.close();
-                broken = false;
-                // a folder that can't be made shows as the file's open failing, with its reason
-                QDir().mkpath(opening->folder);
-                const QString base = QDir(opening->folder).filePath(opening->name);
-                QString path = base;
-                for (int n = 2; QFile::exists(path) && n <= mostRecordsPerSecond; ++n)
-                    path = base.chopped(4) + QStringLiteral("_%1.csv").arg(n);
-                file.setFileName(path);
-                // unbuffered: each row reaches the operating system as it is written
-                if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
-                    fail(file.errorString());
-                write(opening->preamble);
-            } else if (const QByteArray *line = std::get_if<QByteArray>(&job)) {
-                write(*line);
-            } else {
-                syncFile();
-                file.close();
-            }
-        }
-        syncFile();
-
-        lock.lock();
-        busy = false;
-        if (jobs.empty())
-            drained.notify_all();
-    }
+    writer_->waitWritten();
+    // what the writer has to say of it, said now rather than in a turn of the event loop that an
+    // ending program may never take
+    QCoreApplication::sendPostedEvents(writer_, QEvent::MetaCall);
 }
 
 } // namespace chamber
