@@ -171,6 +171,8 @@ public:
         QFont f(QStringLiteral("DejaVu Sans"));
         f.setPointSizeF(points);
         f.setBold(bold);
+        // No ligatures: "fi" stays two letters for whoever searches or copies the report's text.
+        f.setStyleStrategy(QFont::PreferNoShaping);
         painter.setFont(f);
     }
 
