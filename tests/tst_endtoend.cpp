@@ -58,8 +58,10 @@ private slots:
         QCOMPARE(sim.logLines("setpoint "),
                  QStringList({"setpoint 400", "setpoint 300", "setpoint 400", "setpoint 300",
                               "setpoint 250", "setpoint 250"}));
-        const QStringList made = QDir(records).entryList({"*.csv"});
+        // the run's record, beside the manual record of the readings polled before it
+        const QStringList made = QDir(records).entryList({"*_COM1.csv"});
         QCOMPARE(made.size(), 1);
+        QCOMPARE(QDir(records).entryList({"*_COM1_manual.csv"}).size(), 1);
 
         const QString record = QDir(records).filePath(made.first());
         const QString base = record.chopped(4);

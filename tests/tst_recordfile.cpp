@@ -54,6 +54,7 @@ private slots:
                                    {RunFact::RunEnded, "ended by alarm"}}) {
             RunFact fact;
             fact.kind = kind;
+            fact.inRun = true;
             fact.text = event;
             fact.when = setup.started.addMSecs(1500 * facts.size());
             fact.elapsedSeconds = 1.5 * facts.size();

@@ -29,6 +29,8 @@ namespace chamber {
 class Band;
 class Notice;
 class RunFeed;
+class ManualRecord;
+class RecordView;
 class ReportMaker;
 class RunRecord;
 class TrendPlot;
@@ -157,6 +159,8 @@ private:
     void notePollingOff();
     void notePhase();
     void noteCycle();
+    // The run or the manual work begun now: program, port, device, profile and who runs it.
+    RunSetup setupNow() const;
     void beginRun();
     RunEnding runEnding(const QString &reason = {}) const;
     void endRun(const RunEnding &ending);
@@ -166,6 +170,7 @@ private:
     // The right-click menu and its commands (src/main/contextmenu.cpp).
     void showContextMenu(const QPoint &globalPos);
     void savePlot(bool pdf);
+    void openRunRecord();
     void openRecordsFolder();
 
     SerialLink *rs232;
@@ -235,6 +240,8 @@ private:
     Notice *noReply = nullptr;
     RunRecord *runRecord = nullptr;
     ReportMaker *reports = nullptr;
+    ManualRecord *manualRecord = nullptr;
+    RecordView *trendViews = nullptr; // the live trend, or a past record over it
     RunConditions runConditions; // for the runs to come; they travel with the profile
     // The file last loaded and the profile it gave, to name the file in a run's record for as long
     // as the fields still hold that profile.

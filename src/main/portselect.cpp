@@ -11,6 +11,7 @@ namespace chamber {
 
 void main::portselect_Click()
 {
+    notePollingOff(); // whatever comes next is another line, or none
     const int chosen = portselect->currentIndex();
     if (chosen > 0) {
         rs232->ClosePort();

@@ -54,9 +54,10 @@ QString isoLocalTime(const QDateTime &when)
                              offsetMinutes < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
 }
 
-QByteArray recordPreamble(const RunSetup &setup)
+QByteArray recordPreamble(const RunSetup &setup, bool manual)
 {
-    QString text = QStringLiteral("# chamberctl %1 run record\n").arg(setup.version);
+    QString text = QStringLiteral("# chamberctl %1 %2 record\n")
+                       .arg(setup.version, manual ? QStringLiteral("manual") : QStringLiteral("run"));
     text += QStringLiteral("# port: %1\n").arg(setup.port);
     if (!setup.device.isEmpty())
         text += QStringLiteral("# device: %1\n").arg(setup.device);
@@ -68,15 +69,16 @@ QByteArray recordPreamble(const RunSetup &setup)
     if (!setup.testId.isEmpty())
         text += QStringLiteral("# test id: %1\n").arg(setup.testId);
     const Profile &profile = setup.profile;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 4 && !manual; ++i) {
         text +=
             QStringLiteral("# point %1: setpoint %2 C, dwell %3 s, %4\n")
                 .arg(i + 1)
                 .arg(writenumber(profile.setpoints[i], 1), writenumber(profile.dwells[i], 0),
                      profile.usePoints[i] ? QStringLiteral("used") : QStringLiteral("not used"));
     }
-    text += QStringLiteral("# cycles: %1\n").arg(writenumber(profile.cycles, 0));
-    if (profile.conditions.any())
+    if (!manual)
+        text += QStringLiteral("# cycles: %1\n").arg(writenumber(profile.cycles, 0));
+    if (!manual && profile.conditions.any())
         text += QStringLiteral("# conditions: %1\n")
                     .arg(QString::fromUtf8(conditionsLine(profile.conditions)));
     // a line break in a name would begin a row of its own

@@ -22,6 +22,87 @@ QColor pale(int r, int g, int b)
 
 } // namespace
 
+RunPlotData::RunPlotData()
+    : readings(QSharedPointer<QCPGraphDataContainer>::create())
+    , setpoints(QSharedPointer<QCPGraphDataContainer>::create())
+    , cycles(QSharedPointer<QCPGraphDataContainer>::create())
+{
+    for (auto &band : bands)
+        band = QSharedPointer<QCPGraphDataContainer>::create();
+}
+
+void RunPlotData::endBand(double when)
+{
+    if (activeBand >= 0)
+        bands[size_t(activeBand)]->add(QCPGraphData(when, 0));
+    activeBand = -1;
+}
+
+void RunPlotData::take(const RunFact &fact)
+{
+    const double when = fact.when.toMSecsSinceEpoch() / 1000.0;
+    if (isEmpty())
+        offsetFromUtc = fact.when.offsetFromUtc();
+    first = std::min(first, when);
+    last = std::max(last, when);
+    switch (fact.kind) {
+    case RunFact::Reading:
+    case RunFact::SingleReading:
+        readings->add(QCPGraphData(when, fact.temperature));
+        break;
+    case RunFact::SetpointSent:
+        setpoints->add(QCPGraphData(when, fact.setpoint));
+        lastSetpoint = fact.setpoint;
+        break;
+    case RunFact::Phase: {
+        static const QString phases[] = {QStringLiteral("Heat"), QStringLiteral("Cool"),
+                                         QStringLiteral("Wait")};
+        const int next = int(std::find(std::begin(phases), std::end(phases), fact.phase) -
+                             std::begin(phases));
+        const int band = next < BandCount ? next : -1;
+        if (band != activeBand) {
+            endBand(when);
+            activeBand = band;
+            if (activeBand >= 0)
+                bands[size_t(activeBand)]->add(QCPGraphData(when, 1));
+        }
+        break;
+    }
+    case RunFact::Cycle:
+        cycles->add(QCPGraphData(when, 1));
+        break;
+    case RunFact::Gap:
+        readings->add(QCPGraphData(when, qQNaN())); // the line breaks where nothing was asked
+        break;
+    case RunFact::Event:
+        if (fact.text == QLatin1String("no reply"))
+            readings->add(QCPGraphData(when, qQNaN()));
+        break;
+    case RunFact::RunBegun:
+        break;
+    case RunFact::RunEnded:
+        endBand(when);
+        break;
+    }
+}
+
+void RunPlotData::finish()
+{
+    if (isEmpty())
+        return;
+    endBand(last);
+    if (!std::isnan(lastSetpoint))
+        setpoints->add(QCPGraphData(last, lastSetpoint)); // the last level holds to the end
+    lastSetpoint = qQNaN();
+}
+
+QDateTime RunPlotData::firstSeen() const
+{
+    return isEmpty() ? QDateTime()
+                     : QDateTime::fromMSecsSinceEpoch(qint64(first * 1000), Qt::OffsetFromUTC,
+                                                      offsetFromUtc);
+}
+
 RunPlot::RunPlot(QWidget *parent)
     : QCustomPlot(parent)
 {
@@ -48,9 +129,9 @@ RunPlot::RunPlot(QWidget *parent)
         graph->removeFromLegend();
         return graph;
     };
-    heatBand = bandGraph(pale(255, 0, 0));
-    coolBand = bandGraph(pale(0, 0, 255));
-    waitBand = bandGraph(pale(0, 255, 0));
+    bandGraphs[RunPlotData::Heat] = bandGraph(pale(255, 0, 0));
+    bandGraphs[RunPlotData::Cool] = bandGraph(pale(0, 0, 255));
+    bandGraphs[RunPlotData::Wait] = bandGraph(pale(0, 255, 0));
     cycleGraph = addGraph(xAxis, yAxis2);
     cycleGraph->setLineStyle(QCPGraph::lsImpulse);
     cycleGraph->setPen(QPen(QColor(80, 80, 80), 1, Qt::DashLine));
@@ -71,90 +152,25 @@ RunPlot::RunPlot(QWidget *parent)
     axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
 }
 
-QCPGraph *RunPlot::band(const QString &phase) const
+void RunPlot::showRun(const RunPlotData &data)
 {
-    if (phase == QLatin1String("Heat"))
-        return heatBand;
-    if (phase == QLatin1String("Cool"))
-        return coolBand;
-    if (phase == QLatin1String("Wait"))
-        return waitBand;
-    return nullptr;
-}
-
-void RunPlot::endBand(double when)
-{
-    if (activeBand)
-        activeBand->addData(when, 0);
-    activeBand = nullptr;
-}
-
-void RunPlot::take(const RunFact &fact)
-{
-    const double when = fact.when.toMSecsSinceEpoch() / 1000.0;
-    if (first > last)
-        offsetFromUtc = fact.when.offsetFromUtc();
-    first = std::min(first, when);
-    last = std::max(last, when);
-    switch (fact.kind) {
-    case RunFact::Reading:
-    case RunFact::SingleReading:
-        readingGraph->addData(when, fact.temperature);
-        break;
-    case RunFact::SetpointSent:
-        setpointGraph->addData(when, fact.setpoint);
-        lastSetpoint = fact.setpoint;
-        break;
-    case RunFact::Phase:
-        if (QCPGraph *next = band(fact.phase); next != activeBand) {
-            endBand(when);
-            activeBand = next;
-            if (activeBand)
-                activeBand->addData(when, 1);
-        }
-        break;
-    case RunFact::Cycle:
-        cycleGraph->addData(when, 1);
-        break;
-    case RunFact::Gap:
-        readingGraph->addData(when, qQNaN()); // the line breaks where nothing was asked
-        break;
-    case RunFact::Event:
-        if (fact.text == QLatin1String("no reply"))
-            readingGraph->addData(when, qQNaN());
-        break;
-    case RunFact::RunBegun:
-        break;
-    case RunFact::RunEnded:
-        endBand(when);
-        break;
-    }
-}
-
-QDateTime RunPlot::firstSeen() const
-{
-    return isEmpty() ? QDateTime()
-                     : QDateTime::fromMSecsSinceEpoch(qint64(first * 1000), Qt::OffsetFromUTC,
-                                                      offsetFromUtc);
-}
-
-void RunPlot::finish()
-{
-    if (isEmpty())
+    readingGraph->setData(data.readings);
+    setpointGraph->setData(data.setpoints);
+    for (size_t i = 0; i < bandGraphs.size(); ++i)
+        bandGraphs[i]->setData(data.bands[i]);
+    cycleGraph->setData(data.cycles);
+    if (data.isEmpty())
         return;
-    endBand(last);
-    if (!std::isnan(lastSetpoint))
-        setpointGraph->addData(last, lastSetpoint); // the last level holds to the end
     auto ticker = qSharedPointerCast<QCPAxisTickerDateTime>(xAxis->ticker());
     // the times as the record has them, wherever the report is made
     ticker->setDateTimeSpec(Qt::TimeZone);
-    ticker->setTimeZone(QTimeZone(offsetFromUtc));
-    xAxis->setRange(first, std::max(last, first + 1));
+    ticker->setTimeZone(QTimeZone(data.offsetFromUtc));
+    xAxis->setRange(data.first, std::max(data.last, data.first + 1));
 
     double lowest = qInf();
     double highest = -qInf();
-    for (QCPGraph *graph : {readingGraph, setpointGraph}) {
-        for (const QCPGraphData &point : *graph->data()) {
+    for (const auto &graph : {data.readings, data.setpoints}) {
+        for (const QCPGraphData &point : *graph) {
             // NaN, the gap of a silence, fails both tests
             if (point.value < lowest)
                 lowest = point.value;

@@ -7,6 +7,35 @@
 
 namespace chamber {
 
+// The lines and bands of a run, gathered fact by fact. Plain data: it may be gathered on any
+// thread, and then shown by a RunPlot on the window's.
+struct RunPlotData
+{
+    enum Band { Heat, Cool, Wait, BandCount };
+
+    RunPlotData();
+    // Facts in the order they happened.
+    void take(const RunFact &fact);
+    // After the last fact: the steps and the band in progress end there.
+    void finish();
+    bool isEmpty() const { return first > last; }
+    QDateTime firstSeen() const;
+
+    QSharedPointer<QCPGraphDataContainer> readings;
+    QSharedPointer<QCPGraphDataContainer> setpoints;
+    std::array<QSharedPointer<QCPGraphDataContainer>, BandCount> bands;
+    QSharedPointer<QCPGraphDataContainer> cycles;
+    double first = qInf(); // seconds since the epoch
+    double last = -qInf();
+    int offsetFromUtc = 0; // the run's, for its times as it saw them
+
+private:
+    void endBand(double when);
+
+    int activeBand = -1;
+    double lastSetpoint = qQNaN();
+};
+
 // Readings (black), setpoints sent (orange steps), the phases as pale bands in the state colours
 // and a dashed line at each new cycle, as the live trend draws them, over a dated time axis in
 // the run's own offset from UTC. Nothing moves by itself: it shows what it was given.
@@ -16,28 +45,14 @@ class RunPlot : public QCustomPlot
 public:
     explicit RunPlot(QWidget *parent = nullptr);
 
-    // Facts in the order they happened, a run's or any other.
-    void take(const RunFact &fact);
-    // After the last fact: the steps and the band in progress end there, and the axes show it all.
-    void finish();
-    bool isEmpty() const { return first > last; }
-    QDateTime firstSeen() const;
+    // Shows data, finished, whole: the time axis spans it, the temperature axis fits it.
+    void showRun(const RunPlotData &data);
 
 private:
-    QCPGraph *band(const QString &phase) const;
-    void endBand(double when);
-
     QCPGraph *readingGraph = nullptr;
     QCPGraph *setpointGraph = nullptr;
-    QCPGraph *heatBand = nullptr;
-    QCPGraph *coolBand = nullptr;
-    QCPGraph *waitBand = nullptr;
-    QCPGraph *activeBand = nullptr;
+    std::array<QCPGraph *, RunPlotData::BandCount> bandGraphs{};
     QCPGraph *cycleGraph = nullptr;
-    double first = qInf();
-    double last = -qInf();
-    int offsetFromUtc = 0;
-    double lastSetpoint = qQNaN();
 };
 
 } // namespace chamber

@@ -443,12 +443,12 @@ ReportFiles reportFiles(const QString &record, const QString &pdf)
 ReportStatus writeRunReport(const QString &record, const ReportFiles &files, QString &message)
 {
     RunAnalysis analysis;
-    RunPlot plot;
+    RunPlotData plotData;
     QString error;
     const auto read = readRecord(record, error, [&](const RunFact &row) {
         analysis.take(row);
         if (row.inRun)
-            plot.take(row);
+            plotData.take(row);
     });
     if (!read) {
         message = QStringLiteral("%1: %2").arg(record, error);
@@ -459,7 +459,9 @@ ReportStatus writeRunReport(const QString &record, const ReportFiles &files, QSt
         return RecordUnreadable;
     }
     analysis.finish();
-    plot.finish();
+    plotData.finish();
+    RunPlot plot;
+    plot.showRun(plotData);
     const QString recordName = QFileInfo(record).fileName();
 
     const bool drawn = writeWhole(
