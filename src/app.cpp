@@ -31,8 +31,8 @@ int main(int argc, char *argv[])
         QApplication app(argc, argv);
         QString message;
         const chamber::ReportStatus status = chamber::writeRunReport(
-            command.reportRecord,
-            chamber::reportFiles(command.reportRecord, command.reportOutput), message);
+            command.reportRecord, chamber::reportFiles(command.reportRecord, command.reportOutput),
+            message);
         if (status == chamber::ReportWritten)
             std::fputs(message.toLocal8Bit().constData(), stdout); // the files written
         else

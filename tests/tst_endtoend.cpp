@@ -68,10 +68,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(base + ".summary.json"), 30000);
         QCOMPARE(reportFailed.count(), 0);
         const QString text = pdfText(base + ".pdf");
-        for (const char *part :
-             {"Run report", "chamberctl " CHAMBERCTL_VERSION, "COM1 (device ", "run.profile",
-              "tolerance ±0.50 °C", "A. Operator", "T-17", "How it ended completed",
-              "Verdict: PASS"})
+        for (const char *part : {"Run report", "chamberctl " CHAMBERCTL_VERSION, "COM1 (device ",
+                                 "run.profile", "tolerance ±0.50 °C", "A. Operator", "T-17",
+                                 "How it ended completed", "Verdict: PASS"})
             QVERIFY2(text.simplified().contains(part), qPrintable(part + ("\n" + text)));
         // one row per cycle and point: cycle, point, setpoint ... result
         static const QRegularExpression row("^ *(\\d) +(\\d) +(\\d+\\.\\d) .* pass$",
@@ -103,8 +102,9 @@ private:
     {
         QProcess pdftotext;
         pdftotext.start("pdftotext", {"-layout", pdf, "-"});
-        return pdftotext.waitForFinished(30000) ? QString::fromUtf8(pdftotext.readAllStandardOutput())
-                                                : QString();
+        return pdftotext.waitForFinished(30000)
+                   ? QString::fromUtf8(pdftotext.readAllStandardOutput())
+                   : QString();
     }
     static QJsonObject jsonFile(const QString &path)
     {

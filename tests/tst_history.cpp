@@ -320,8 +320,9 @@ private slots:
         QCOMPARE(first.mid(0, 2), QStringList({"# chamberctl " CHAMBERCTL_VERSION " manual record",
                                                "# port: COM3"}));
         const QStringList given = rig.given;
-        QCOMPARE(rowFields(first, 2), QStringList({given[0] + "|", given[1] + "|", "|manual setpoint",
-                                                   given[2] + "|", given[3] + "|"}));
+        QCOMPARE(rowFields(first, 2),
+                 QStringList({given[0] + "|", given[1] + "|", "|manual setpoint", given[2] + "|",
+                              given[3] + "|"}));
         QCOMPARE(rowFields(first, 3).value(2), "24.0|manual setpoint");
         // seconds since the stretch began
         QCOMPARE(rowFields(first, 1).value(0), "0.000|");

@@ -37,8 +37,8 @@ QByteArray record(const QByteArray &conditions, const QList<QByteArray> &rows,
                 .addMSecs(qint64(elapsed * 1000));
         const auto field = [&](int i) { return f[i] == "-" ? QByteArray() : f[i]; };
         text += when.toOffsetFromUtc(3600).toString(Qt::ISODateWithMs).toLatin1() + "," +
-                QByteArray::number(elapsed, 'f', 3) + "," + field(1) + "," + field(2) + "," +
-                f[3] + "," + f[4] + "," + f[5] + "," + event + "\n";
+                QByteArray::number(elapsed, 'f', 3) + "," + field(1) + "," + field(2) + "," + f[3] +
+                "," + f[4] + "," + f[5] + "," + event + "\n";
     }
     return text;
 }
@@ -93,7 +93,7 @@ QString figures(const RunAnalysis &analysis)
                      .arg(p.value("alarms").toArray().size())
                      .arg(number("silent_s"))
                      .arg(p.value("errors").toInt())
-                     .arg(p.value("passed").isNull()    ? "-"
+                     .arg(p.value("passed").isNull()   ? "-"
                           : p.value("passed").toBool() ? "pass"
                                                        : "fail");
     }
@@ -161,9 +161,8 @@ private slots:
         alarmed.insert(16, "7.0 - 25.0 Cool 1 1 alarm: setpoint not reached");
         QTest::newRow("an alarm fails its point, not the others")
             << record(band, alarmed)
-            << wholePoint1 +
-                   "\nc1p2 cool approach 2 rate -100 over 0.1 held 3/3 band 3/0 "
-                   "dwell 25..25.1~25.05 alarms 1 silent 0 errors 0 fail\nfail completed";
+            << wholePoint1 + "\nc1p2 cool approach 2 rate -100 over 0.1 held 3/3 band 3/0 "
+                             "dwell 25..25.1~25.05 alarms 1 silent 0 errors 0 fail\nfail completed";
 
         QList<QByteArray> silent = wholeRun;
         silent.insert(10, "4.0 - 30.0 Wait 1 0 no reply");
@@ -175,11 +174,11 @@ private slots:
                    wholePoint2 + "\nfail completed";
 
         // stopped in the first dwell: the rest setpoint of 25.0 C is point 2's too
-        const QList<QByteArray> stopped = wholeRun.mid(0, 10) +
-                                          QList<QByteArray>{"4.6 - 25.0 Wait 1 1 setpoint sent",
-                                                            "4.6 - 25.0 Hold 1 1 phase change",
-                                                            "4.6 - 25.0 Hold 1 1 stopped by the "
-                                                            "operator"};
+        const QList<QByteArray> stopped =
+            wholeRun.mid(0, 10) + QList<QByteArray>{"4.6 - 25.0 Wait 1 1 setpoint sent",
+                                                    "4.6 - 25.0 Hold 1 1 phase change",
+                                                    "4.6 - 25.0 Hold 1 1 stopped by the "
+                                                    "operator"};
         const QString stoppedPoint = "c1p1 heat approach 2 rate 136 over 0.3 held 2.1/3 cut "
                                      "band 2.1/0 dwell 30.3..30.3~30.3 alarms 0 silent 0 errors "
                                      "1 fail\nfail stopped by the operator";
@@ -203,8 +202,7 @@ private slots:
         QFETCH(QString, expected);
         RunAnalysis analysis;
         QString error;
-        const auto read =
-            parseRecord(text, error, [&](const RunFact &row) { analysis.take(row); });
+        const auto read = parseRecord(text, error, [&](const RunFact &row) { analysis.take(row); });
         QVERIFY2(read, qPrintable(error));
         analysis.finish();
         QCOMPARE(figures(analysis), expected);

@@ -58,8 +58,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
                                     QStringLiteral("With --report: write the report to <file> "
                                                    "(default: beside the record, .pdf)."),
                                     QStringLiteral("file"));
-    parser.addOptions({help, version, port, profile, records, autoread, operatorName, testId,
-                       report, output});
+    parser.addOptions(
+        {help, version, port, profile, records, autoread, operatorName, testId, report, output});
 
     CommandLine command;
     const auto bad = [&command](const QString &message) {

@@ -84,8 +84,8 @@ void main::savePlot(bool pdf)
         return;
     if (QFileInfo(path).suffix().isEmpty())
         path += QLatin1Char('.') + suffix;
-    const bool saved =
-        trendViews->saveShown(path, pdf, portready ? portselect->currentText() : QStringLiteral("no port"));
+    const bool saved = trendViews->saveShown(
+        path, pdf, portready ? portselect->currentText() : QStringLiteral("no port"));
     if (!saved) {
         // pumps events: tick and replies may run here
         basicutilities::alert(QStringLiteral("Plot not saved"),
@@ -100,8 +100,7 @@ void main::openRunRecord()
         basicutilities::PumpScope pumping;
         // pumps events: tick and replies may run here
         path = QFileDialog::getOpenFileName(this, QStringLiteral("Open run record"),
-                                            recordsFolder(),
-                                            QStringLiteral("Run records (*.csv)"));
+                                            recordsFolder(), QStringLiteral("Run records (*.csv)"));
     }
     if (!path.isEmpty())
         trendViews->open(path); // read on a thread of its own, then shown over the trend

@@ -242,7 +242,7 @@ private:
     ReportMaker *reports = nullptr;
     ManualRecord *manualRecord = nullptr;
     RecordView *trendViews = nullptr; // the live trend, or a past record over it
-    RunConditions runConditions; // for the runs to come; they travel with the profile
+    RunConditions runConditions;      // for the runs to come; they travel with the profile
     // The file last loaded and the profile it gave, to name the file in a run's record for as long
     // as the fields still hold that profile.
     std::optional<std::pair<QString, Profile>> loadedProfile;

@@ -56,8 +56,9 @@ QString isoLocalTime(const QDateTime &when)
 
 QByteArray recordPreamble(const RunSetup &setup, bool manual)
 {
-    QString text = QStringLiteral("# chamberctl %1 %2 record\n")
-                       .arg(setup.version, manual ? QStringLiteral("manual") : QStringLiteral("run"));
+    QString text =
+        QStringLiteral("# chamberctl %1 %2 record\n")
+            .arg(setup.version, manual ? QStringLiteral("manual") : QStringLiteral("run"));
     text += QStringLiteral("# port: %1\n").arg(setup.port);
     if (!setup.device.isEmpty())
         text += QStringLiteral("# device: %1\n").arg(setup.device);

@@ -17,7 +17,8 @@ namespace chamber {
 QString recordFileName(const QDateTime &started, const QString &port);
 // ISO 8601 local time with milliseconds and the offset from UTC: "2026-12-06T14:02:31.250+01:00".
 QString isoLocalTime(const QDateTime &when);
-// The comment lines that open a record, each ending in a newline. A manual record's hold no profile.
+// The comment lines that open a record, each ending in a newline. A manual record's hold no
+// profile.
 QByteArray recordPreamble(const RunSetup &setup, bool manual = false);
 QByteArray recordHeader();
 // The row of a fact; empty for a fact that is not a row (a gap).
@@ -57,7 +58,7 @@ private:
 
     QString folder_;
     RecordWriter *writer_ = nullptr;
-    int file = 0; // the writer's number of the run's record; 0 while no run is recorded
+    int file = 0;    // the writer's number of the run's record; 0 while no run is recorded
     QSet<int> files; // every record of a run handed to the writer and not yet closed
 };
 

@@ -76,8 +76,8 @@ void RecordView::open(const QString &path)
     auto result = std::make_shared<ReadRecord>();
     // A day's record is some 20 MB: read, and its lines gathered, away from the window's thread.
     reading = QThread::create([path, result] {
-        const auto record = readRecord(path, result->error,
-                                       [&](const RunFact &row) { result->data.take(row); });
+        const auto record =
+            readRecord(path, result->error, [&](const RunFact &row) { result->data.take(row); });
         if (!record)
             return;
         result->data.finish();
@@ -93,15 +93,14 @@ void RecordView::open(const QString &path)
             emit failed(path, result->error);
         } else {
             const RunSetup &setup = result->setup;
-            const QDateTime start = setup.started.isValid() ? setup.started
-                                                            : result->data.firstSeen();
+            const QDateTime start =
+                setup.started.isValid() ? setup.started : result->data.firstSeen();
             const QString when = start.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
             title = result->manual ? QStringLiteral("%1, manual record of %2").arg(setup.port, when)
                                    : QStringLiteral("%1, run of %2").arg(setup.port, when);
-            noteLabel->setText(
-                QStringLiteral("Record of %1, %2%3 — double-click for live")
-                    .arg(when, setup.port,
-                         result->manual ? QStringLiteral(" (manual)") : QString()));
+            noteLabel->setText(QStringLiteral("Record of %1, %2%3 — double-click for live")
+                                   .arg(when, setup.port,
+                                        result->manual ? QStringLiteral(" (manual)") : QString()));
             noteLabel->setAccessibleName(noteLabel->text());
             noteLabel->adjustSize();
             plot->showRun(result->data);
@@ -124,14 +123,11 @@ void RecordView::showLive()
 bool RecordView::saveShown(const QString &path, bool pdf, const QString &port)
 {
     QCustomPlot *shown = plotShown();
-    auto *title = new QCPTextElement(
-        shown, QStringLiteral("chamberctl trend — %1").arg(showingRecord() ? this->title
-                                                                             : port +
-                                                                                   QStringLiteral(
-                                                                                       ", live")),
-        QFont(font().family(), titlePoints, QFont::Bold));
+    const QString what = showingRecord() ? title : port + QStringLiteral(", live");
+    auto *heading = new QCPTextElement(shown, QStringLiteral("chamberctl trend — ") + what,
+                                       QFont(font().family(), titlePoints, QFont::Bold));
     shown->plotLayout()->insertRow(0);
-    shown->plotLayout()->addElement(0, 0, title);
+    shown->plotLayout()->addElement(0, 0, heading);
     // the live trend shows the time of day; on paper the date goes with it
     const auto ticker = qSharedPointerCast<QCPAxisTickerDateTime>(shown->xAxis->ticker());
     const QString format = ticker ? ticker->dateTimeFormat() : QString();
@@ -140,7 +136,7 @@ bool RecordView::saveShown(const QString &path, bool pdf, const QString &port)
     const bool saved = pdf ? shown->savePdf(path) : shown->savePng(path, 0, 0, pngScale);
     if (ticker)
         ticker->setDateTimeFormat(format);
-    shown->plotLayout()->remove(title);
+    shown->plotLayout()->remove(heading);
     shown->plotLayout()->simplify();
     shown->replot(QCustomPlot::rpQueuedReplot);
     return saved;

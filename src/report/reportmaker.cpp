@@ -70,9 +70,8 @@ void ReportMaker::finished(int exitCode, QProcess::ExitStatus status)
         if (line.startsWith(QLatin1String("chamberctl: ")))
             said = line.mid(12).trimmed();
     }
-    const QString startError = process->error() == QProcess::FailedToStart
-                                   ? process->errorString()
-                                   : QString();
+    const QString startError =
+        process->error() == QProcess::FailedToStart ? process->errorString() : QString();
     process->disconnect(this);
     process->deleteLater();
     process = nullptr;

@@ -51,8 +51,7 @@ QJsonValue jsonText(const QString &text)
 bool RunAnalysis::inBand(double celsius) const
 {
     const auto tolerance = toleranceC();
-    return tolerance &&
-           std::abs(celsius - points_.last().setpointC) <= *tolerance + bandEdgeC;
+    return tolerance && std::abs(celsius - points_.last().setpointC) <= *tolerance + bandEdgeC;
 }
 
 std::optional<double> RunAnalysis::toleranceC() const
@@ -403,8 +402,7 @@ QString RunAnalysis::profileSha256() const
     if (!setup_)
         return {};
     return QString::fromLatin1(
-        QCryptographicHash::hash(profileText(setup_->profile), QCryptographicHash::Sha256)
-            .toHex());
+        QCryptographicHash::hash(profileText(setup_->profile), QCryptographicHash::Sha256).toHex());
 }
 
 QJsonObject RunAnalysis::summary() const

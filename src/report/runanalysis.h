@@ -15,12 +15,12 @@ namespace chamber {
 // One point of one cycle: its approach and its dwell.
 struct PointFigures
 {
-    int cycle = 0;  // 1 for the first cycle
-    int point = 0;  // 0 to 3
+    int cycle = 0; // 1 for the first cycle
+    int point = 0; // 0 to 3
     double setpointC = 0;
-    QString direction;         // "Heat" or "Cool"; empty when the approach began at the setpoint
-    double approachS = 0;      // from the approach's start to the setpoint reached, or to the end
-    bool reached = false;      // the dwell began
+    QString direction;    // "Heat" or "Cool"; empty when the approach began at the setpoint
+    double approachS = 0; // from the approach's start to the setpoint reached, or to the end
+    bool reached = false; // the dwell began
     std::optional<double> rateKPerMin; // mean rate of change over the approach
     std::optional<double> overshootC;  // past the setpoint, approach and dwell; none without a way
     double dwellPlannedS = 0;
@@ -33,10 +33,10 @@ struct PointFigures
     std::optional<double> outOfBandS;
     int dwellReadings = 0;
     std::optional<double> minC, maxC, meanC; // readings during the dwell
-    QStringList alarms;                       // the alarm events raised in the approach or dwell
-    int silences = 0;                          // "no reply" events in it
-    double silentS = 0;                        // time without a reply in it
-    int errors = 0;                            // the error count's rise over it
+    QStringList alarms;                      // the alarm events raised in the approach or dwell
+    int silences = 0;                        // "no reply" events in it
+    double silentS = 0;                      // time without a reply in it
+    int errors = 0;                          // the error count's rise over it
 };
 
 class RunAnalysis

@@ -57,8 +57,8 @@ void RunPlotData::take(const RunFact &fact)
     case RunFact::Phase: {
         static const QString phases[] = {QStringLiteral("Heat"), QStringLiteral("Cool"),
                                          QStringLiteral("Wait")};
-        const int next = int(std::find(std::begin(phases), std::end(phases), fact.phase) -
-                             std::begin(phases));
+        const int next =
+            int(std::find(std::begin(phases), std::end(phases), fact.phase) - std::begin(phases));
         const int band = next < BandCount ? next : -1;
         if (band != activeBand) {
             endBand(when);

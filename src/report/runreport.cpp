@@ -99,23 +99,12 @@ struct Column
 };
 // One row per cycle and point.
 const Column columns[] = {
-    {"Cycle", 0.8},
-    {"Point", 0.75},
-    {"Set-\npoint\n°C", 0.9},
-    {"Approach\ns", 1.15},
-    {"Rate\nK/min", 1},
-    {"Over-\nshoot\n°C", 0.85},
-    {"Dwell\nplanned\ns", 1},
-    {"Dwell\nheld\ns", 1.1},
-    {"In\nband\ns", 0.9},
-    {"Out of\nband\ns", 0.9},
-    {"Min\n°C", 0.85},
-    {"Max\n°C", 0.85},
-    {"Mean\n°C", 0.95},
-    {"Alarms", 0.95},
-    {"Silences", 1.05},
-    {"Errors", 0.9},
-    {"Result", 0.9},
+    {"Cycle", 0.8},           {"Point", 0.75},         {"Set-\npoint\n°C", 0.9},
+    {"Approach\ns", 1.15},    {"Rate\nK/min", 1},      {"Over-\nshoot\n°C", 0.85},
+    {"Dwell\nplanned\ns", 1}, {"Dwell\nheld\ns", 1.1}, {"In\nband\ns", 0.9},
+    {"Out of\nband\ns", 0.9}, {"Min\n°C", 0.85},       {"Max\n°C", 0.85},
+    {"Mean\n°C", 0.95},       {"Alarms", 0.95},        {"Silences", 1.05},
+    {"Errors", 0.9},          {"Result", 0.9},
 };
 
 QStringList rowCells(const RunAnalysis &analysis, const PointFigures &p)
@@ -131,8 +120,8 @@ QStringList rowCells(const RunAnalysis &analysis, const PointFigures &p)
             figure(p.rateKPerMin, 2),
             figure(p.overshootC, 1),
             writenumber(p.dwellPlannedS, 0),
-            p.reached ? writenumber(p.dwellHeldS, 1) + (p.dwellComplete ? QString()
-                                                                         : QStringLiteral(" cut"))
+            p.reached ? writenumber(p.dwellHeldS, 1) +
+                            (p.dwellComplete ? QString() : QStringLiteral(" cut"))
                       : dash,
             figure(p.inBandS, 1),
             figure(p.outOfBandS, 1),
@@ -142,7 +131,9 @@ QStringList rowCells(const RunAnalysis &analysis, const PointFigures &p)
             QString::number(p.alarms.size()),
             silences,
             QString::number(p.errors),
-            !result ? dash : *result ? QStringLiteral("pass") : QStringLiteral("FAIL")};
+            !result   ? dash
+            : *result ? QStringLiteral("pass")
+                      : QStringLiteral("FAIL")};
 }
 
 // Draws the report page by page, top to bottom.
@@ -310,9 +301,9 @@ bool drawReport(QPdfWriter &writer, const RunAnalysis &analysis, RunPlot &plot,
                    setup.device.isEmpty()
                        ? setup.port
                        : QStringLiteral("%1 (device %2)").arg(setup.port, setup.device));
-    pages.keyValue(QStringLiteral("Profile"),
-                   setup.profileName.isEmpty() ? QStringLiteral("as typed in the window")
-                                               : setup.profileName);
+    pages.keyValue(QStringLiteral("Profile"), setup.profileName.isEmpty()
+                                                  ? QStringLiteral("as typed in the window")
+                                                  : setup.profileName);
     if (record.setupError.isEmpty()) {
         pages.keyValue(QStringLiteral("Points"), pointsText(setup.profile));
         pages.keyValue(QStringLiteral("Cycles"), writenumber(setup.profile.cycles, 0));
@@ -372,7 +363,8 @@ bool drawReport(QPdfWriter &writer, const RunAnalysis &analysis, RunPlot &plot,
 
     const QList<PointFigures> &points = analysis.points();
     const double tableTop = headerRowHeight + 1.4 * mm + 6 * mm; // heading, column titles, rule
-    const int firstPageRows = std::max(0, int((footerTop - 2 * mm - pages.y - tableTop) / rowHeight));
+    const int firstPageRows =
+        std::max(0, int((footerTop - 2 * mm - pages.y - tableTop) / rowHeight));
     const int pageRows = int((footerTop - 2 * mm - margin - tableTop) / rowHeight);
     const int rest = std::max(0, int(points.size()) - firstPageRows);
     pages.pages = 1 + (rest + pageRows - 1) / pageRows;
@@ -412,8 +404,7 @@ bool drawReport(QPdfWriter &writer, const RunAnalysis &analysis, RunPlot &plot,
     return painter.end();
 }
 
-bool writeWhole(const QString &path, const std::function<bool(QIODevice &)> &write,
-                QString &error)
+bool writeWhole(const QString &path, const std::function<bool(QIODevice &)> &write, QString &error)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || !write(file) || !file.commit()) {
@@ -429,9 +420,10 @@ ReportFiles reportFiles(const QString &record, const QString &pdf)
 {
     ReportFiles files;
     const QFileInfo recordInfo(record);
-    files.pdf = pdf.isEmpty() ? recordInfo.dir().filePath(recordInfo.completeBaseName() +
-                                                          QStringLiteral(".pdf"))
-                              : pdf;
+    files.pdf =
+        pdf.isEmpty()
+            ? recordInfo.dir().filePath(recordInfo.completeBaseName() + QStringLiteral(".pdf"))
+            : pdf;
     const QFileInfo pdfInfo(files.pdf);
     const QString base = pdfInfo.suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0
                              ? pdfInfo.completeBaseName()
