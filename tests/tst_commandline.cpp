@@ -5,6 +5,7 @@
 #include "support/alertcloser.h"
 #include "support/control.h"
 #include "support/fakeseriallink.h"
+#include "support/oldrecord.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -67,18 +68,11 @@ private slots:
     {
         QTemporaryDir folder;
         const QByteArray whole =
-            "# chamberctl 0.2.0 run record\n# port: COM1\n"
-            "# started: 2026-12-06T14:02:31.250+01:00\n"
-            "# point 1: setpoint 75.0 C, dwell 30 s, used\n"
-            "# point 2: setpoint 25.0 C, dwell 30 s, used\n"
-            "# point 3: setpoint 35.0 C, dwell 5 s, not used\n"
-            "# point 4: setpoint 25.0 C, dwell 5 s, not used\n"
-            "# cycles: 1\n"
-            "time,elapsed_s,temperature_C,setpoint_C,phase,cycle,errors,event\n"
-            "2026-12-06T14:02:31.250+01:00,0.000,,,Hold,0,0,run started\n"
-            "2026-12-06T14:02:31.455+01:00,0.205,23.0,,Hold,0,0,\n"
-            "2026-12-06T14:02:31.507+01:00,0.257,,75.0,Heat,1,0,setpoint sent\n"
-            "2026-12-06T14:02:31.755+01:00,0.505,23.5,75.0,Heat,1,0,\n";
+            oldPreamble +
+            QByteArray("2026-12-06T14:02:31.250+01:00,0.000,,,Hold,0,0,run started\n"
+                       "2026-12-06T14:02:31.455+01:00,0.205,23.0,,Hold,0,0,\n"
+                       "2026-12-06T14:02:31.507+01:00,0.257,,75.0,Heat,1,0,setpoint sent\n"
+                       "2026-12-06T14:02:31.755+01:00,0.505,23.5,75.0,Heat,1,0,\n");
         const auto report = [&](const QByteArray &text, QString &err) {
             const QString record = folder.filePath("run.csv");
             QFile file(record);
