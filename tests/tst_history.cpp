@@ -383,14 +383,32 @@ private slots:
                  qPrintable(alerts.seen[0].text));
         QVERIFY(!view->showingRecord());
 
-        // a report that cannot be made: said once, and the runs go on
-        rig.window.setReportProgram(rig.records.filePath("no-such-program"));
-        rig.box("cyclerun")->click();
-        rig.ticks(2);
-        rig.box("cyclerun")->click();
-        QTRY_COMPARE(alerts.titles(), QStringList({"Run record error", "Run report error"}));
-        QVERIFY2(alerts.seen[1].text.contains("_COM3.csv could not be made: "),
-                 qPrintable(alerts.seen[1].text));
+        // Reports that cannot be made, of two runs in a row: each said once, with what the report
+        // maker said, and the runs go on.
+        const QString maker = rig.records.filePath("refuses");
+        QFile script(maker);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(
+            "#!/bin/sh\necho 'noise' >&2\necho \"chamberctl: no room for $2\" >&2\nexit 1\n");
+        script.close();
+        script.setPermissions(script.permissions() | QFile::ExeOwner);
+        rig.window.setReportProgram(maker);
+        for (int run = 0; run < 2; ++run) {
+            rig.box("cyclerun")->click();
+            rig.ticks(2);
+            rig.box("cyclerun")->click();
+        }
+        QTRY_COMPARE(alerts.titles(),
+                     QStringList({"Run record error", "Run report error", "Run report error"}));
+        const QStringList runs =
+            QDir(rig.records.path()).entryList({"*_COM3.csv", "*_COM3_[0-9].csv"});
+        QCOMPARE(runs.size(), 2);
+        for (int run = 0; run < 2; ++run) {
+            const QString path = rig.records.filePath(runs[run]);
+            QCOMPARE(alerts.seen[run + 1].text,
+                     QString("The report of the run record %1 could not be made: no room for %1.")
+                         .arg(path));
+        }
     }
 };
 

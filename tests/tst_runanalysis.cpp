@@ -189,6 +189,23 @@ private slots:
             << record(band, wholeRun, false)
             << wholePoint1 + "\n" + wholePoint2 + "\npass completed";
 
+        // the chamber at point 2's setpoint when its approach begins: the state stays "Wait"
+        const QList<QByteArray> atSetpoint =
+            wholeRun.mid(0, 10) + QList<QByteArray>{"4.5 25.0 30.0 Wait 1 1",
+                                                    "5.5 - 30.0 Wait 1 1 approaching point 2",
+                                                    "5.5 - 25.0 Wait 1 1 setpoint sent",
+                                                    "6.5 25.0 25.0 Wait 1 1",
+                                                    "7.5 25.1 25.0 Wait 1 1",
+                                                    "8.5 - 25.0 Wait 1 1 setpoint sent",
+                                                    "8.5 - 25.0 Hold 1 1 phase change",
+                                                    "8.5 - 25.0 Hold 1 1 completed"};
+        QTest::newRow("a point begun at its setpoint dwells at once")
+            << record(band, atSetpoint)
+            << "c1p1 heat approach 2 rate 136 over 0.3 held 3/3 band 2/1 dwell 25..30.3~27.65 "
+               "alarms 0 silent 0 errors 1 fail\n"
+               "c1p2 - approach 0 rate - over - held 3/3 band 3/0 dwell 25..25.1~25.05 "
+               "alarms 0 silent 0 errors 0 pass\nfail completed";
+
         QByteArray cut = record(band, wholeRun.mid(0, 16));
         cut.chop(10); // in the row of 7.5 s
         QTest::newRow("cut by a crash: the run did not end")
