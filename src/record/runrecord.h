@@ -1,9 +1,9 @@
-// The record of one run on disk: a CSV file written and flushed row by row on its own thread.
+// The record of one run on disk: a CSV file written and flushed row by row on the records' writer
+// thread.
 #pragma once
 
-#include "run/runfact.h"
-
 #include "record/recordwriter.h"
+#include "run/runfact.h"
 
 #include <QDateTime>
 #include <QObject>
