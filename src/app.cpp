@@ -2,6 +2,7 @@
 #include "link/qtseriallink.h"
 #include "main/commandline.h"
 #include "main/main.h"
+#include "report/runreport.h"
 
 #include <QApplication>
 
@@ -24,9 +25,25 @@ int main(int argc, char *argv[])
         return *command.exitStatus;
     }
 
+    if (!command.reportRecord.isEmpty()) {
+        // the plot is drawn by a widget, but nothing is shown: no display is needed
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        QString message;
+        const chamber::ReportStatus status = chamber::writeRunReport(
+            command.reportRecord, chamber::reportFiles(command.reportRecord, command.reportOutput),
+            message);
+        if (status == chamber::ReportWritten)
+            std::fputs(message.toLocal8Bit().constData(), stdout); // the files written
+        else
+            std::fprintf(stderr, "chamberctl: %s\n", message.toLocal8Bit().constData());
+        return status;
+    }
+
     QApplication app(argc, argv);
     chamber::QtSerialLink link;
     chamber::main window(&link);
+    window.setReportProgram(QCoreApplication::applicationFilePath());
     window.Form_Load();
     window.show();
     window.applyStartOptions(command.options);

@@ -3,6 +3,7 @@
 #include "link/qtseriallink.h"
 #include "main/commandline.h"
 #include "main/main.h"
+#include "report/reportmaker.h"
 #include "support/control.h"
 #include "support/simprocess.h"
 #include "util/profilefile.h"
@@ -18,23 +19,28 @@ class tst_endtoend : public QObject
 {
     Q_OBJECT
 private slots:
-    // --port, --profile, --records and --auto as the program applies them, then two points run
-    // twice: every frame reaches the controller whole, and the readings that come back drive it.
+    // --port, --profile, --records, --auto, --operator and --test-id as the program applies
+    // them, then two points run twice: every frame reaches the controller whole, and the readings
+    // that come back drive it. The run leaves its record, and the real program makes its report
+    // and summary from it, and again from the record alone with --report.
     void wholeRun()
     {
         QTemporaryDir folder;
         const QString profile = folder.filePath("run.profile"), records = folder.filePath("runs");
         QString error;
-        QVERIFY2(writeProfile(profile, {{40, 30, 35, 25}, {1, 1, 1, 1}, {true, true}, 2}, error),
-                 qPrintable(error));
+        Profile twoPoints{{40, 30, 35, 25}, {1, 1, 1, 1}, {true, true}, 2};
+        twoPoints.conditions.toleranceC = 0.5;
+        QVERIFY2(writeProfile(profile, twoPoints, error), qPrintable(error));
         SimProcess sim({"--rate", "100", "--ambient", "25", "--log"});
         QVERIFY(sim.waitReady());
         qputenv("CHAMBERCTL_PORTS", QFile::encodeName(sim.folder));
         QtSerialLink link;
         chamber::main window(&link);
+        window.setReportProgram(CHAMBERCTL);
+        QSignalSpy reportFailed(window.findChild<ReportMaker *>(), &ReportMaker::failed);
         window.Form_Load();
         window.show();
-        window.applyStartOptions({"COM1", profile, records, true});
+        window.applyStartOptions({"COM1", profile, records, true, "A. Operator", "T-17"});
         QTRY_COMPARE_WITH_TIMEOUT(control<QLineEdit>(window, "currenttemp")->text(), "25.0", 10000);
         auto *run = control<QCheckBox>(window, "cyclerun");
         run->click();
@@ -52,7 +58,59 @@ private slots:
         QCOMPARE(sim.logLines("setpoint "),
                  QStringList({"setpoint 400", "setpoint 300", "setpoint 400", "setpoint 300",
                               "setpoint 250", "setpoint 250"}));
-        QCOMPARE(QDir(records).entryList({"*.csv"}).size(), 1);
+        // the run's record, beside the manual record of the readings polled before it
+        const QStringList made = QDir(records).entryList({"*_COM1.csv"});
+        QCOMPARE(made.size(), 1);
+        QCOMPARE(QDir(records).entryList({"*_COM1_manual.csv"}).size(), 1);
+
+        const QString record = QDir(records).filePath(made.first());
+        const QString base = record.chopped(4);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(base + ".summary.json"), 30000);
+        QCOMPARE(reportFailed.count(), 0);
+        const QString text = pdfText(base + ".pdf");
+        for (const char *part : {"Run report", "chamberctl " CHAMBERCTL_VERSION, "COM1 (device ",
+                                 "run.profile", "tolerance ±0.50 °C", "A. Operator", "T-17",
+                                 "How it ended completed", "Verdict: PASS"})
+            QVERIFY2(text.simplified().contains(part), qPrintable(part + ("\n" + text)));
+        // one row per cycle and point: cycle, point, setpoint ... result
+        static const QRegularExpression row("^ *(\\d) +(\\d) +(\\d+\\.\\d) .* pass$",
+                                            QRegularExpression::MultilineOption);
+        QStringList rows;
+        for (auto it = row.globalMatch(text); it.hasNext();) {
+            const auto match = it.next();
+            rows << match.captured(1) + "/" + match.captured(2) + " " + match.captured(3);
+        }
+        QCOMPARE(rows, QStringList({"1/1 40.0", "1/2 30.0", "2/1 40.0", "2/2 30.0"}));
+        const QJsonObject summary = jsonFile(base + ".summary.json");
+        QCOMPARE(summary.value("verdict").toString(), "pass");
+        QCOMPARE(summary.value("points").toArray().size(), 4);
+
+        // the same from the record alone, with no display
+        QProcess again;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        again.setProcessEnvironment(environment);
+        again.start(CHAMBERCTL, {"--report", record, "--output", folder.filePath("again.pdf")});
+        QVERIFY(again.waitForFinished(30000));
+        QCOMPARE(again.exitCode(), 0);
+        QCOMPARE(jsonFile(folder.filePath("again.summary.json")), summary);
+        QCOMPARE(pdfText(folder.filePath("again.pdf")), text);
+    }
+
+private:
+    static QString pdfText(const QString &pdf)
+    {
+        QProcess pdftotext;
+        pdftotext.start("pdftotext", {"-layout", pdf, "-"});
+        return pdftotext.waitForFinished(30000)
+                   ? QString::fromUtf8(pdftotext.readAllStandardOutput())
+                   : QString();
+    }
+    static QJsonObject jsonFile(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object()
+                                              : QJsonObject();
     }
 };
 

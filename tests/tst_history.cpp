@@ -2,6 +2,7 @@
 #include "link/frames.h"
 #include "main/main.h"
 #include "record/recordfile.h"
+#include "report/recordview.h"
 #include "support/alertcloser.h"
 #include "support/control.h"
 #include "support/fakeseriallink.h"
@@ -23,13 +24,28 @@ using namespace chamber;
 
 namespace {
 
-// The lines of the one record in folder.
-QStringList recordLines(const QString &folder)
+// The lines of a file.
+QStringList fileLines(const QString &path)
 {
-    QFile file(QDir(folder).entryInfoList({"*.csv"}).value(0).filePath());
+    QFile file(path);
     return file.open(QIODevice::ReadOnly)
                ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
                : QStringList();
+}
+
+// The lines of the one run record in folder.
+QStringList recordLines(const QString &folder)
+{
+    return fileLines(QDir(folder).filePath(QDir(folder).entryList({"*_COM?.csv"}).value(0)));
+}
+
+// Each row's fields index and event of a record, as "temperature|event" for index 2.
+QStringList rowFields(const QStringList &lines, int index)
+{
+    QStringList fields;
+    for (const QString &line : lines.mid(lines.indexOf(QRegularExpression("time,.*")) + 1))
+        fields << line.section(',', index, index) + "|" + line.section(',', 7);
+    return fields;
 }
 
 // Field index of the rows whose event is one of events ("" for readings), joined by spaces.
@@ -49,6 +65,15 @@ QString values(const QCPGraph *graph)
     for (auto it = graph->data()->constBegin(); it != graph->data()->constEnd(); ++it)
         list << QString::number(it->value, 'f', 1);
     return list.join(' ');
+}
+
+// The text of a PDF file, as pdftotext finds it.
+QString pdfText(const QString &pdf)
+{
+    QProcess pdftotext;
+    pdftotext.start("pdftotext", {pdf, "-"});
+    return pdftotext.waitForFinished(30000) ? QString::fromUtf8(pdftotext.readAllStandardOutput())
+                                            : QString();
 }
 
 // The window on a fake line with COM3 chosen, its timer stopped so that the test gives every
@@ -330,6 +355,131 @@ private slots:
         QCOMPARE(column(lines, 7, {"setpoint sent", "setpoint resent", "completed"}),
                  "setpoint sent setpoint resent setpoint sent setpoint sent completed");
         QVERIFY(alerts.seen.isEmpty());
+    }
+
+    // Readings while "Auto" polls outside a run, and setpoints sent by hand, go to a manual
+    // record, one file for each stretch of polling; a stretch that heard nothing leaves none, and
+    // a run's start ends one.
+    void manualRecords()
+    {
+        AlertCloser alerts;
+        Rig rig;
+        rig.box("autoread")->setChecked(true);
+        rig.ticks(2);
+        control<QLineEdit>(rig.window, "setpoint")->setText("24.0");
+        QTest::mouseClick(control(rig.window, "Command1(0)"), Qt::LeftButton);
+        rig.ticks(2);
+        rig.box("autoread")->setChecked(false);
+        rig.ticks(1);
+        rig.silent = true;
+        rig.box("autoread")->setChecked(true);
+        rig.ticks(3);
+        rig.box("autoread")->setChecked(false);
+        rig.ticks(1);
+        rig.silent = false;
+        rig.box("autoread")->setChecked(true);
+        rig.ticks(2);
+        rig.box("cyclerun")->click();
+        rig.ticks(2);
+        rig.box("cyclerun")->click();
+        rig.window.close(); // waits for the records to be written
+
+        const QDir folder(rig.records.path());
+        const QStringList manual = folder.entryList({"*_COM3_manual*.csv"});
+        QCOMPARE(manual.size(), 2);
+        const QStringList first = fileLines(folder.filePath(manual[0]));
+        QCOMPARE(first.mid(0, 2), QStringList({"# chamberctl " CHAMBERCTL_VERSION " manual record",
+                                               "# port: COM3"}));
+        const QStringList given = rig.given;
+        QCOMPARE(rowFields(first, 2),
+                 QStringList({given[0] + "|", given[1] + "|", "|manual setpoint", given[2] + "|",
+                              given[3] + "|"}));
+        QCOMPARE(rowFields(first, 3).value(2), "24.0|manual setpoint");
+        // seconds since the stretch began
+        QCOMPARE(rowFields(first, 1).value(0), "0.000|");
+        QVERIFY(rowFields(first, 1).value(4) > "0.000|");
+        QCOMPARE(rowFields(fileLines(folder.filePath(manual[1])), 2),
+                 QStringList({given[4] + "|", given[5] + "|"}));
+        QCOMPARE(alerts.titles(), QStringList());
+    }
+
+    // A past record shown in the trend while the live readings go on being kept; a double-click
+    // returns to them. Saved plots say what they show: the port and the run's start, or "live".
+    // A record that cannot be read is said once, naming its line; so is a report not made.
+    void lookingBack()
+    {
+        AlertCloser alerts;
+        Rig rig;
+        const QString path = rig.records.filePath("old.csv");
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("# chamberctl 0.2.0 run record\n# port: COM1\n"
+                  "# started: 2026-12-06T14:02:31.250+01:00\n"
+                  "time,elapsed_s,temperature_C,setpoint_C,phase,cycle,errors,event\n"
+                  "2026-12-06T14:02:31.250+01:00,0.000,,,Hold,0,0,run started\n"
+                  "2026-12-06T14:02:31.500+01:00,0.250,23.0,,Hold,0,0,\n"
+                  "2026-12-06T14:02:31.750+01:00,0.500,,75.0,Heat,1,0,setpoint sent\n"
+                  "2026-12-06T14:12:31.750+01:00,600.500,74.0,75.0,Heat,1,0,\n");
+        old.close();
+        auto *view = rig.window.findChild<RecordView *>();
+        auto *live = control<TrendPlot>(rig.window, "trend");
+        rig.box("autoread")->setChecked(true);
+        view->open(path);
+        QTRY_VERIFY(view->showingRecord());
+        QCOMPARE(view->note(), "Record of 2026-12-06 14:02, COM1 — double-click for live");
+        const int kept = live->readings()->data()->size();
+        rig.ticks(3);
+        QCOMPARE(live->readings()->data()->size(), kept + 3);
+
+        const QString pdf = rig.records.filePath("plot.pdf");
+        QVERIFY(view->saveShown(pdf, true, "COM3"));
+        QString text = pdfText(pdf);
+        QVERIFY2(text.contains("chamberctl trend — COM1, run of 2026-12-06 14:02") &&
+                     text.count("2026-12-06") > 2 && text.contains("14:05:00"),
+                 qPrintable(text));
+        QTest::mouseDClick(view->plotShown(), Qt::LeftButton);
+        QVERIFY(!view->showingRecord() && view->plotShown() == live);
+        QVERIFY(view->saveShown(pdf, true, "COM3"));
+        text = pdfText(pdf);
+        const QString today = QDate::currentDate().toString("yyyy-MM-dd");
+        QVERIFY2(text.contains("chamberctl trend — COM3, live") && text.count(today) > 1,
+                 qPrintable(text));
+
+        old.open(QIODevice::Append);
+        old.write("2026-12-06T14:12:32.000+01:00,600.750,7x.0,75.0,Heat,1,0,\n");
+        old.close();
+        view->open(path);
+        QTRY_COMPARE(alerts.titles(), QStringList{"Run record error"});
+        QVERIFY2(alerts.seen[0].text.contains(path + " could not be read: line 9: a number"),
+                 qPrintable(alerts.seen[0].text));
+        QVERIFY(!view->showingRecord());
+
+        // Reports that cannot be made, of two runs in a row: each said once, with what the report
+        // maker said, and the runs go on.
+        const QString maker = rig.records.filePath("refuses");
+        QFile script(maker);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(
+            "#!/bin/sh\necho 'noise' >&2\necho \"chamberctl: no room for $2\" >&2\nexit 1\n");
+        script.close();
+        script.setPermissions(script.permissions() | QFile::ExeOwner);
+        rig.window.setReportProgram(maker);
+        for (int run = 0; run < 2; ++run) {
+            rig.box("cyclerun")->click();
+            rig.ticks(2);
+            rig.box("cyclerun")->click();
+        }
+        QTRY_COMPARE(alerts.titles(),
+                     QStringList({"Run record error", "Run report error", "Run report error"}));
+        const QStringList runs =
+            QDir(rig.records.path()).entryList({"*_COM3.csv", "*_COM3_[0-9].csv"});
+        QCOMPARE(runs.size(), 2);
+        for (int run = 0; run < 2; ++run) {
+            const QString path = rig.records.filePath(runs[run]);
+            QCOMPARE(alerts.seen[run + 1].text,
+                     QString("The report of the run record %1 could not be made: no room for %1.")
+                         .arg(path));
+        }
     }
 };
 

@@ -1,6 +1,7 @@
 // Run records read back: what the writer writes, records of older versions, and damaged files.
 #include "record/recordfile.h"
 #include "record/runrecord.h"
+#include "support/oldrecord.h"
 
 #include <QtTest>
 
@@ -8,15 +9,6 @@ using namespace chamber;
 
 namespace {
 
-const QByteArray oldPreamble = "# chamberctl 0.2.0 run record\n"
-                               "# port: COM1\n"
-                               "# started: 2026-12-06T14:02:31.250+01:00\n"
-                               "# point 1: setpoint 75.0 C, dwell 30 s, used\n"
-                               "# point 2: setpoint 25.0 C, dwell 30 s, used\n"
-                               "# point 3: setpoint 35.0 C, dwell 5 s, not used\n"
-                               "# point 4: setpoint 25.0 C, dwell 5 s, not used\n"
-                               "# cycles: 1\n"
-                               "time,elapsed_s,temperature_C,setpoint_C,phase,cycle,errors,event\n";
 const QByteArray begun = "2026-12-06T14:02:31.250+01:00,0.000,,,Hold,0,0,run started\n";
 const QByteArray reading = "2026-12-06T14:02:31.455+01:00,0.205,23.0,,Hold,0,0,\n";
 const QByteArray ended = "2026-12-06T14:03:40.000-00:30,68.750,,25.0,Hold,1,2,completed\n";
@@ -54,6 +46,7 @@ private slots:
                                    {RunFact::RunEnded, "ended by alarm"}}) {
             RunFact fact;
             fact.kind = kind;
+            fact.inRun = true;
             fact.text = event;
             fact.when = setup.started.addMSecs(1500 * facts.size());
             fact.elapsedSeconds = 1.5 * facts.size();
@@ -114,6 +107,10 @@ private slots:
         QTest::newRow("a point unreadable")
             << QByteArray(oldPreamble).replace("dwell 5 s, not", "dwell five, not") + begun << ""
             << 1 << false << false << "line 6: the point cannot be read";
+        QTest::newRow("a manual record holds no profile")
+            << QByteArray("# chamberctl 0.3.0 manual record\n# port: COM1\n") + headerOf() +
+                   reading
+            << "" << 1 << false << false << "";
         QTest::newRow("no profile")
             << QByteArray("# chamberctl 0.3.0 run record\n") + headerOf() << "" << 0 << false
             << false << "the record does not say the whole profile";

@@ -92,7 +92,25 @@ CommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption autoread(QStringLiteral("auto"),
                                       QStringLiteral("Tick \"Auto\" once a port is open: read the "
                                                      "temperature four times a second."));
-    parser.addOptions({help, version, port, profile, records, autoread});
+    const QCommandLineOption operatorName(QStringLiteral("operator"),
+                                          QStringLiteral("Name <name> as the operator in the "
+                                                         "records and reports of the runs."),
+                                          QStringLiteral("name"));
+    const QCommandLineOption testId(QStringLiteral("test-id"),
+                                    QStringLiteral("Name <text> as the test ID in the records and "
+                                                   "reports of the runs."),
+                                    QStringLiteral("text"));
+    const QCommandLineOption report(QStringLiteral("report"),
+                                    QStringLiteral("Make the report (PDF) and the summary (JSON) "
+                                                   "of the run record <record> and exit; no "
+                                                   "window opens."),
+                                    QStringLiteral("record"));
+    const QCommandLineOption output(QStringLiteral("output"),
+                                    QStringLiteral("With --report: write the report to <file> "
+                                                   "(default: beside the record, .pdf)."),
+                                    QStringLiteral("file"));
+    parser.addOptions(
+        {help, version, port, profile, records, autoread, operatorName, testId, report, output});
 
     CommandLine command;
     const auto bad = [&command](const QString &message) {
@@ -156,6 +174,28 @@ CommandLine parseCommandLine(const QStringList &arguments)
     if (!absolute(records, command.options.records))
         return bad(QStringLiteral("--records needs a folder name, not an empty one."));
     command.options.autoread = parser.isSet(autoread);
+    for (const auto &[option, value] : {std::pair{&operatorName, &command.options.operatorName},
+                                        std::pair{&testId, &command.options.testId}}) {
+        *value = parser.value(*option).simplified(); // one line in a record's comment
+        if (parser.isSet(*option) && value->isEmpty())
+            return bad(QStringLiteral("--%1 needs a text, not an empty one.")
+                           .arg(option->names().constFirst()));
+    }
+
+    if (!absolute(report, command.reportRecord))
+        return bad(QStringLiteral("--report needs a record's file name, not an empty one."));
+    if (!absolute(output, command.reportOutput))
+        return bad(QStringLiteral("--output needs a file name, not an empty one."));
+    if (parser.isSet(output) && !parser.isSet(report))
+        return bad(QStringLiteral("--output goes with --report."));
+    if (parser.isSet(report)) {
+        for (const QCommandLineOption *windowOption :
+             {&port, &profile, &records, &autoread, &operatorName, &testId}) {
+            if (parser.isSet(*windowOption))
+                return bad(QStringLiteral("--report opens no window: --%1 does not go with it.")
+                               .arg(windowOption->names().constFirst()));
+        }
+    }
     return command;
 }
 

@@ -15,11 +15,17 @@ struct StartOptions
     QString profile; // a profile file to load, as an absolute path; empty: none
     QString records; // the run records folder; empty: the default
     bool autoread = false;
+    QString operatorName; // who runs the tests, for the records; empty: not given
+    QString testId;
 };
 
 struct CommandLine
 {
     StartOptions options;
+    // --report: the record to report on, as an absolute path, and where the report goes (empty:
+    // beside the record). No window opens.
+    QString reportRecord;
+    QString reportOutput;
     // Set when the program must end without a window: 0 after --help or --version, 2 after a
     // bad option or argument. output goes to stdout, errors to stderr.
     std::optional<int> exitStatus;

@@ -1,9 +1,10 @@
 // The right-click menu of the window background and the trend plot, and the commands it offers.
 #include "main/main.h"
 
-#include "trend/trendplot.h"
+#include "report/recordview.h"
 #include "util/basicutilities.h"
 
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QDir>
@@ -15,10 +16,6 @@
 namespace chamber {
 
 using basicutilities::whenFree;
-
-namespace {
-constexpr double pngScale = 2.0; // sharper than the screen, for reports
-} // namespace
 
 void main::fillContextMenu(QMenu &menu)
 {
@@ -43,6 +40,8 @@ void main::fillContextMenu(QMenu &menu)
     menu.addAction(QStringLiteral("Save plot as PDF…"), this,
                    [this] { whenFree(this, [this] { savePlot(true); }); });
     menu.addSeparator();
+    menu.addAction(QStringLiteral("Open run record…"), this,
+                   [this] { whenFree(this, [this] { openRunRecord(); }); });
     menu.addAction(QStringLiteral("Open run records folder"), this,
                    [this] { whenFree(this, [this] { openRecordsFolder(); }); });
 }
@@ -85,12 +84,26 @@ void main::savePlot(bool pdf)
         return;
     if (QFileInfo(path).suffix().isEmpty())
         path += QLatin1Char('.') + suffix;
-    const bool saved = pdf ? trend->savePdf(path) : trend->savePng(path, 0, 0, pngScale);
+    const bool saved = trendViews->saveShown(
+        path, pdf, portready ? portselect->currentText() : QStringLiteral("no port"));
     if (!saved) {
         // pumps events: tick and replies may run here
         basicutilities::alert(QStringLiteral("Plot not saved"),
                               QStringLiteral("The plot could not be saved as %1.").arg(path), 0);
     }
+}
+
+void main::openRunRecord()
+{
+    QString path;
+    {
+        basicutilities::PumpScope pumping;
+        // pumps events: tick and replies may run here
+        path = QFileDialog::getOpenFileName(this, QStringLiteral("Open run record"),
+                                            recordsFolder(), QStringLiteral("Run records (*.csv)"));
+    }
+    if (!path.isEmpty())
+        trendViews->open(path); // read on a thread of its own, then shown over the trend
 }
 
 void main::openRecordsFolder()

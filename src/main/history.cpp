@@ -5,7 +5,10 @@
 #include "band/band.h"
 #include "link/frames.h"
 #include "link/replies.h"
+#include "record/manualrecord.h"
 #include "record/runrecord.h"
+#include "report/recordview.h"
+#include "report/reportmaker.h"
 #include "run/runfeed.h"
 #include "trend/trendplot.h"
 #include "util/basicutilities.h"
@@ -47,8 +50,14 @@ void main::createHistory()
     trend->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(trend, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &at) { showContextMenu(trend->mapToGlobal(at)); });
-    band->setTrend(trend);
     connect(feed, &RunFeed::fact, trend, &TrendPlot::take);
+    trendViews = new RecordView(trend);
+    band->setTrend(trendViews);
+    connect(trendViews, &RecordView::failed, this, [](const QString &path, const QString &reason) {
+        basicutilities::alertWhenFree(
+            QStringLiteral("Run record error"),
+            QStringLiteral("The run record %1 could not be read: %2.").arg(path, reason), 0);
+    });
 
     runRecord = new RunRecord(this);
     runRecord->setFolder(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
@@ -61,6 +70,31 @@ void main::createHistory()
             QStringLiteral("The run record %1 could not be written: %2. The run goes on "
                            "without a record.")
                 .arg(path, reason),
+            0);
+    });
+
+    manualRecord = new ManualRecord(runRecord, this);
+    manualRecord->setDescription([this] { return setupNow(); });
+    connect(feed, &RunFeed::fact, manualRecord, &ManualRecord::take);
+    connect(manualRecord, &ManualRecord::failed, this,
+            [](const QString &path, const QString &reason) {
+                basicutilities::alertWhenFree(
+                    QStringLiteral("Manual record error"),
+                    QStringLiteral("The manual record %1 could not be written: %2. Readings go on "
+                                   "without a record.")
+                        .arg(path, reason),
+                    0);
+            });
+
+    // Each run's report, made once its record is whole on disk: never in the tick, nor on its
+    // thread.
+    reports = new ReportMaker(this);
+    connect(runRecord, &RunRecord::closed, reports, &ReportMaker::make);
+    connect(reports, &ReportMaker::failed, this, [](const QString &record, const QString &reason) {
+        basicutilities::alertWhenFree(
+            QStringLiteral("Run report error"),
+            QStringLiteral("The report of the run record %1 could not be made: %2.")
+                .arg(record, reason),
             0);
     });
 
@@ -102,6 +136,11 @@ RunFeed *main::runFeed() const
 Band *main::lowerBand() const
 {
     return band;
+}
+
+void main::setReportProgram(const QString &program)
+{
+    reports->setProgram(program);
 }
 
 void main::setRunSigner(const QString &operatorName, const QString &testId)
@@ -217,7 +256,7 @@ void main::noteCycle()
     tell(RunFact::Cycle);
 }
 
-void main::beginRun()
+RunSetup main::setupNow() const
 {
     RunSetup setup;
     setup.version = QStringLiteral(CHAMBERCTL_VERSION);
@@ -225,13 +264,19 @@ void main::beginRun()
     setup.port = portready ? portselect->currentText() : QStringLiteral("none");
     setup.device = portready ? rs232->device(setup.port) : QString();
     setup.started = QDateTime::currentDateTime();
+    setup.operatorName = runOperator;
+    setup.testId = runTestId;
+    return setup;
+}
+
+void main::beginRun()
+{
+    RunSetup setup = setupNow();
     setup.profile = shownProfile();
     if (loadedProfile && loadedProfile->second == setup.profile)
         setup.profileName = QFileInfo(loadedProfile->first).fileName();
     for (double &dwell : setup.profile.dwells)
         dwell *= readnumber(tmult->text()); // the seconds the run counts
-    setup.operatorName = runOperator;
-    setup.testId = runTestId;
     runCompleted = false;
     feed->beginRun(setup, factNow(RunFact::RunBegun));
 }

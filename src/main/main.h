@@ -30,6 +30,9 @@ namespace chamber {
 class Band;
 class Notice;
 class RunFeed;
+class ManualRecord;
+class RecordView;
+class ReportMaker;
 class RunRecord;
 class TrendPlot;
 struct Reply;
@@ -81,6 +84,9 @@ public:
     // Where run records go; by default the "runs" folder in the application's data folder.
     void setRecordsFolder(const QString &folder);
     QString recordsFolder() const;
+    // The program that makes each run's report from its record ("chamberctl --report"); none
+    // is made until it is set.
+    void setReportProgram(const QString &program);
     // Who runs the tests and under which test ID, for the records of the runs to come.
     void setRunSigner(const QString &operatorName, const QString &testId);
 
@@ -157,6 +163,8 @@ private:
     void notePollingOff();
     void notePhase();
     void noteCycle();
+    // The run or the manual work begun now: program, port, device, profile and who runs it.
+    RunSetup setupNow() const;
     void beginRun();
     RunEnding runEnding(const QString &reason = {}) const;
     void endRun(const RunEnding &ending);
@@ -166,6 +174,7 @@ private:
     // The right-click menu and its commands (src/main/contextmenu.cpp).
     void showContextMenu(const QPoint &globalPos);
     void savePlot(bool pdf);
+    void openRunRecord();
     void openRecordsFolder();
 
     SerialLink *rs232;
@@ -235,7 +244,10 @@ private:
     Notice *noReply = nullptr;
     Notice *setpointUnconfirmed = nullptr;
     RunRecord *runRecord = nullptr;
-    RunConditions runConditions; // for the runs to come; they travel with the profile
+    ReportMaker *reports = nullptr;
+    ManualRecord *manualRecord = nullptr;
+    RecordView *trendViews = nullptr; // the live trend, or a past record over it
+    RunConditions runConditions;      // for the runs to come; they travel with the profile
     // The file last loaded and the profile it gave, to name the file in a run's record for as long
     // as the fields still hold that profile.
     std::optional<std::pair<QString, Profile>> loadedProfile;

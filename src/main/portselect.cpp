@@ -11,6 +11,7 @@ namespace chamber {
 
 void main::portselect_Click()
 {
+    notePollingOff(); // whatever comes next is another line, or none
     const int chosen = portselect->currentIndex();
     pendingWrite.clear(); // another port's controller, or none, can't confirm it
     if (chosen > 0) {

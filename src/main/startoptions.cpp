@@ -15,6 +15,7 @@ void main::applyStartOptions(const StartOptions &options)
 {
     if (!options.records.isEmpty())
         setRecordsFolder(options.records);
+    setRunSigner(options.operatorName, options.testId);
     if (!options.profile.isEmpty()) {
         // pumps events: tick and replies may run here
         loadProfile(options.profile);

@@ -179,11 +179,12 @@ std::optional<RecordFile> parseRecord(const QByteArray &text, QString &error,
             const QString comment = QString::fromUtf8(line.mid(2));
             if (lineNumber == 1) {
                 static const QRegularExpression first(
-                    QStringLiteral("^chamberctl (\\S+) run record$"));
+                    QStringLiteral("^chamberctl (\\S+) (run|manual) record$"));
                 const QRegularExpressionMatch match = first.match(comment);
                 if (!match.hasMatch())
                     return fail(QStringLiteral("not a chamberctl run record"));
                 setup->version = match.captured(1);
+                record.manual = match.captured(2) == QLatin1String("manual");
                 continue;
             }
             const qsizetype colon = comment.indexOf(QStringLiteral(": "));
@@ -280,7 +281,7 @@ std::optional<RecordFile> parseRecord(const QByteArray &text, QString &error,
         return std::nullopt;
     }
     record.wholeBytes = at;
-    if (setupFault.isEmpty() &&
+    if (setupFault.isEmpty() && !record.manual &&
         (!pointsRead[0] || !pointsRead[1] || !pointsRead[2] || !pointsRead[3] || !cyclesRead))
         setupFault = QStringLiteral("the record does not say the whole profile");
     record.setupError = setupFault;

@@ -13,6 +13,9 @@ namespace chamber {
 struct RecordFile
 {
     RunSetup setup;
+    // A manual record: readings while "Auto" polled outside a run, and the setpoints sent by hand.
+    // Its rows are in no run, and it holds no profile.
+    bool manual = false;
     // Why the profile could not be read from the comment lines (a damaged record, or one that
     // holds no profile); empty when it was.
     QString setupError;

@@ -58,8 +58,8 @@ struct RunFact
     std::shared_ptr<const RunSetup> setup; // the run's, while inRun; null outside a run
 };
 
-// The event column of a fact's row: "" for a reading, "run started", "setpoint sent", "phase
-// change", "new cycle", an event's or an end's own text.
+// The event column of a fact's row: "" for a reading, "run started", "setpoint sent" ("manual
+// setpoint" outside a run), "phase change", "new cycle", an event's or an end's own text.
 QString factEvent(const RunFact &fact);
 // The kind of fact a record's event column stands for: the reverse of factEvent().
 RunFact::Kind factKind(const QString &event);

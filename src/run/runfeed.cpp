@@ -9,6 +9,7 @@ namespace {
 
 const QString runStarted = QStringLiteral("run started");
 const QString setpointSent = QStringLiteral("setpoint sent");
+const QString manualSetpoint = QStringLiteral("manual setpoint"); // "Set Temp", outside a run
 const QString phaseChange = QStringLiteral("phase change");
 const QString newCycle = QStringLiteral("new cycle");
 // How a run can end; anything else is an event within it.
@@ -32,7 +33,7 @@ QString factEvent(const RunFact &fact)
     case RunFact::Gap:
         return {};
     case RunFact::SetpointSent:
-        return setpointSent;
+        return fact.inRun ? setpointSent : manualSetpoint;
     case RunFact::Phase:
         return phaseChange;
     case RunFact::Cycle:
@@ -50,7 +51,7 @@ RunFact::Kind factKind(const QString &event)
         return RunFact::Reading;
     if (event == runStarted)
         return RunFact::RunBegun;
-    if (event == setpointSent)
+    if (event == setpointSent || event == manualSetpoint)
         return RunFact::SetpointSent;
     if (event == phaseChange)
         return RunFact::Phase;
