@@ -59,7 +59,7 @@ Simulator::Simulator(const SimOptions &options, SimPort &port, int stopFd)
     : options(options)
     , port(port)
     , stopFd(stopFd)
-    , model(options.ambient, options.rate)
+    , model(options.ambient, options.rate, options.settleShort)
     , random(options.seed ? *options.seed : unsigned(Clock::now().time_since_epoch().count()))
 {}
 
@@ -413,6 +413,8 @@ void Simulator::updateModel()
     double reading = model.temperature();
     if (options.noise > 0)
         reading += std::uniform_real_distribution<double>(-options.noise, options.noise)(random);
+    if (disturbedNow())
+        reading += options.disturbBy;
     mapping->tab_registers[temperatureRegister] = std::uint16_t(toTenths(reading));
 }
 
@@ -423,6 +425,13 @@ bool Simulator::silentNow() const
     const double from = options.silentAfter.value_or(0.0);
     const double t = secondsSinceStart();
     return t >= from && (!options.silentFor || t < from + *options.silentFor);
+}
+
+bool Simulator::disturbedNow() const
+{
+    const double t = secondsSinceStart();
+    return options.disturbBy != 0 && t >= options.disturbAfter &&
+           (!options.disturbFor || t < options.disturbAfter + *options.disturbFor);
 }
 
 double Simulator::secondsSinceStart() const

@@ -47,6 +47,7 @@ private:
     void handlePortEvents();
     void updateModel();
     bool silentNow() const;
+    bool disturbedNow() const;
     double secondsSinceStart() const;
     int msUntilExit() const; // -1: no end set
     void log(const std::string &line) const;
