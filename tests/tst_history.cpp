@@ -5,6 +5,7 @@
 #include "support/control.h"
 #include "support/fakeseriallink.h"
 #include "trend/trendplot.h"
+#include "util/profilefile.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -51,7 +52,8 @@ QString values(const QCPGraph *graph)
 
 // The window on a fake line with COM3 chosen, its timer stopped so that the test gives every
 // tick, recording into a folder of its own. The chamber moves 1.0 C toward its setpoint before
-// each reading, and gives none while it is silent.
+// each reading, stopping shortOf short of it, and gives none while it is silent; offset is added
+// to what it reads (a door open).
 struct Rig
 {
     Rig()
@@ -61,10 +63,14 @@ struct Rig
             if (frame[1] == 6) {
                 setpoint = qint16(quint8(frame[4]) << 8 | quint8(frame[5]));
             } else if (!silent) {
-                tenths += qBound(-10, setpoint - tenths, 10);
-                given << QString::number(tenths / 10.0, 'f', 1);
+                const int target = setpoint > tenths   ? std::max(tenths, setpoint - shortOf)
+                                   : setpoint < tenths ? std::min(tenths, setpoint + shortOf)
+                                                       : setpoint;
+                tenths += qBound(-10, target - tenths, 10);
+                const int read = tenths + offset;
+                given << QString::number(read / 10.0, 'f', 1);
                 const QByteArray reply =
-                    QByteArray::fromHex("010302") + char(tenths >> 8) + char(tenths);
+                    QByteArray::fromHex("010302") + char(read >> 8) + char(read);
                 fake.feed(reply + calccrc(reply));
             }
         };
@@ -82,7 +88,15 @@ struct Rig
             window.Timer1_Timer();
     }
 
-    int tenths = 230, setpoint = 250;
+    // Ticks until done holds, at most 400 times; whether it came to hold.
+    bool ticksUntil(const std::function<bool()> &done)
+    {
+        for (int i = 0; i < 400 && !done(); ++i)
+            window.Timer1_Timer();
+        return done();
+    }
+
+    int tenths = 230, setpoint = 250, shortOf = 0, offset = 0;
     bool silent = false;
     QStringList given; // the readings the chamber gave, as "0.0"
     QTemporaryDir records;
@@ -185,6 +199,88 @@ private slots:
                  "run started new cycle no reply replies again completed");
 
         QCOMPARE(recordLines(rig.records.filePath("lost")).last().section(',', 7), "port lost");
+    }
+
+    // A run held to its conditions. A chamber that stops 0.3 short of its setpoints reaches
+    // them in a band of 0.5; a door opened during a dwell holds the soak's countdown and raises an
+    // alarm at once, latched on the red bar (the newest and the count) until clicked, while the
+    // status line says where the run is. With a band of 0.2 the approach never ends, and the
+    // alarm ends the run as clearing "Run" would.
+    void unattendedRun()
+    {
+        AlertCloser alerts;
+        Rig rig;
+        rig.shortOf = 3;
+        const auto load = [&](const QString &name, const QByteArray &conditions) {
+            QString error;
+            const auto held = parseConditionsLine(conditions, error);
+            const QString path = rig.records.filePath(name);
+            rig.window.setRecordsFolder(rig.records.filePath(name + ".runs"));
+            return held &&
+                   writeProfile(path, {{26, 24, 0, 0}, {6, 1}, {true, true}, 1, *held}, error) &&
+                   rig.window.loadProfile(path);
+        };
+        auto *bar = control<QLabel>(rig.window, "alarm");
+        auto *status = control<QLabel>(rig.window, "runStatus");
+        auto *countdown = control<QLineEdit>(rig.window, "countdown");
+        auto *mode = control<QLineEdit>(rig.window, "cyclemode");
+        QVERIFY(load("soak.profile",
+                     R"({"tolerance_c":0.5,"guaranteed_soak":true,"deviation_delay_s":0})"));
+        QVERIFY(!status->isVisible());
+        rig.box("cyclerun")->click();
+        QVERIFY(rig.ticksUntil([&] { return mode->text() == "Wait"; }));
+        QCOMPARE(rig.given.last(), "25.7");
+        QCOMPARE(status->text(), "soak.profile · cycle 1 of 1 · point 1 of 2 · Wait, 00:06 left");
+        const auto door = [&](int offset) { // what the countdown did over two seconds of it
+            rig.offset = offset;
+            const QString before = countdown->text();
+            rig.ticks(8);
+            return before + ">" + countdown->text();
+        };
+        rig.ticks(1); // the dwell's first second, its countdown at 5
+        QCOMPARE(door(-20), "5>5");
+        const QRegularExpression alarm("^\\d\\d:\\d\\d:\\d\\d Alarm: out of tolerance at point 1: "
+                                       "23.7 °C, setpoint 26.0 ± 0.5$");
+        QVERIFY2(bar->isVisible() && alarm.match(bar->text()).hasMatch(), qPrintable(bar->text()));
+        QCOMPARE(bar->accessibleName(), bar->text());
+        QCOMPARE(status->text(), "soak.profile · cycle 1 of 1 · point 1 of 2 · Wait, 00:05 left · "
+                                 "soak paused: 23.7 °C");
+        QCOMPARE(door(0), "5>4"); // the second the door closed in had a reading outside
+        QCOMPARE(door(-20), "4>4");
+        QVERIFY2(bar->text().endsWith(" (2 alarms)"), qPrintable(bar->text()));
+        rig.offset = 0;
+        QTest::mouseClick(bar, Qt::LeftButton);
+        QVERIFY(!bar->isVisible());
+        QVERIFY(rig.ticksUntil([&] { return !rig.box("cyclerun")->isChecked(); }));
+        QVERIFY2(QRegularExpression("^Run completed at \\d\\d:\\d\\d:\\d\\d$")
+                     .match(status->text())
+                     .hasMatch(),
+                 qPrintable(status->text()));
+
+        QVERIFY(
+            load("short.profile", R"({"tolerance_c":0.2,"approach_limit_s":1,"on_alarm":"end"})"));
+        rig.tenths = 230;
+        rig.box("cyclerun")->click();
+        QVERIFY(rig.ticksUntil([&] { return !rig.box("cyclerun")->isChecked(); }));
+        QCOMPARE(rig.fake.sent.last(), frameFor(u"settemp", 250));
+        QCOMPARE(rig.given.last(), "25.7");
+        QVERIFY2(
+            bar->text().endsWith(" Alarm: setpoint not reached at point 1 within 1 s: 25.7 °C, "
+                                 "setpoint 26.0 ± 0.2"),
+            qPrintable(bar->text()));
+        QVERIFY2(status->text().startsWith("Run ended by alarm at "), qPrintable(status->text()));
+        QCOMPARE(alerts.titles(), QStringList());
+
+        rig.window.close(); // waits for the records to be written
+        const QStringList watched = {
+            "soak paused",        "soak resumed", "alarm: out of tolerance",
+            "alarm acknowledged", "completed",    "alarm: setpoint not reached",
+            "ended by alarm"};
+        QCOMPARE(column(recordLines(rig.records.filePath("soak.profile.runs")), 7, watched),
+                 "soak paused alarm: out of tolerance soak resumed soak paused alarm: out of "
+                 "tolerance alarm acknowledged soak resumed completed");
+        QCOMPARE(column(recordLines(rig.records.filePath("short.profile.runs")), 7, watched),
+                 "alarm: setpoint not reached ended by alarm");
     }
 
     // That alert holds nothing, even when the failure reaches the window inside the tick's pause

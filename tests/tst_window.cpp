@@ -1,4 +1,5 @@
 // The main window: scan, numeric fields, port choice, commands, replies, profiles, a real pty.
+#include "dialogs/conditionsdialog.h"
 #include "dialogs/rs232_portscanning.h"
 #include "dialogs/z_selectfile.h"
 #include "link/qtseriallink.h"
@@ -6,6 +7,7 @@
 #include "support/windowrig.h"
 
 #include <QAbstractItemView>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -337,6 +339,7 @@ private slots:
             rig.click("cyclerun");
             QCOMPARE(rig.entry("Open profile…")->isEnabled(), !on);
             QCOMPARE(rig.entry("Save profile…")->isEnabled(), !on);
+            QCOMPARE(rig.entry("Run conditions…")->isEnabled(), !on);
         }
         rig.click("cyclerun");
         QVERIFY(!rig.window.loadProfile(path));
@@ -344,6 +347,80 @@ private slots:
         rig.shortcut(Qt::Key_S);
         QCOMPARE(rig.patterns, QStringList());
         QCOMPARE(rig.alerts.seen.size(), 1);
+    }
+
+    // "Run conditions…" sets the conditions of the runs to come. A value that the profile file's
+    // rules refuse is named by its row and keeps the dialog open; the conditions are saved with
+    // the profile, and the dialog opens again on them.
+    void runConditions()
+    {
+        ProfileRig rig;
+        std::function<void(ConditionsDialog *)> operatorDoes;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto *dialog = qobject_cast<ConditionsDialog *>(QApplication::activeModalWidget());
+            if (!dialog || !operatorDoes)
+                return;
+            std::exchange(operatorDoes, nullptr)(dialog);
+            if (dialog->isVisible())
+                dialog->reject(); // its last "OK" refused: never left open to hang the test
+        });
+        poll.start(10);
+        const auto box = [](ConditionsDialog *dialog, const QString &key) {
+            return dialog->findChild<QCheckBox *>(key);
+        };
+        const auto field = [](ConditionsDialog *dialog, const QString &key) {
+            return dialog->findChild<QLineEdit *>(key + "_value");
+        };
+        const auto set = [&](ConditionsDialog *dialog, const QString &key, const QString &value) {
+            box(dialog, key)->setChecked(true);
+            field(dialog, key)->setText(value);
+        };
+        QStringList errors; // after each "OK"
+        const auto ok = [&](ConditionsDialog *dialog) {
+            dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+            errors << (dialog->isVisible() ? dialog->findChild<QLabel *>("error")->text() : "");
+        };
+        operatorDoes = [&](ConditionsDialog *dialog) {
+            set(dialog, "tolerance_c", "0,5");
+            ok(dialog);
+            set(dialog, "tolerance_c", "0.5");
+            set(dialog, "deviation_delay_s", "60");
+            box(dialog, "tolerance_c")->setChecked(false);
+            ok(dialog);
+            box(dialog, "tolerance_c")->setChecked(true);
+            set(dialog, "approach_limit_s", "0");
+            ok(dialog);
+            set(dialog, "approach_limit_s", "3600");
+            dialog->findChild<QComboBox *>("on_alarm")->setCurrentIndex(1);
+            ok(dialog);
+        };
+        rig.entry("Run conditions…")->trigger();
+        QCOMPARE(errors,
+                 QStringList({"The tolerance must be a number, not text.",
+                              "The deviation delay needs the tolerance.",
+                              "The approach limit must be a whole number of seconds from 1.", ""}));
+
+        rig.name = "unattended";
+        rig.entry("Save profile…")->trigger();
+        QString error;
+        const auto saved = readProfile(rig.folder.filePath("unattended.profile"), error);
+        QVERIFY2(saved, qPrintable(error));
+        QCOMPARE(
+            conditionsLine(saved->conditions),
+            R"({"approach_limit_s":3600,"deviation_delay_s":60,"on_alarm":"end","tolerance_c":0.5})");
+        QString shown;
+        operatorDoes = [&](ConditionsDialog *dialog) {
+            for (const QString key :
+                 {"tolerance_c", "approach_limit_s", "deviation_delay_s", "silence_limit_s"})
+                shown += QString("%1 %2 ")
+                             .arg(box(dialog, key)->isChecked())
+                             .arg(field(dialog, key)->text());
+            shown += dialog->findChild<QComboBox *>("on_alarm")->currentText();
+            dialog->reject();
+        };
+        rig.entry("Run conditions…")->trigger();
+        QCOMPARE(shown, "1 0.5 1 3600 1 60 0  end the run, sending the rest setpoint");
     }
 
     void realPseudoTerminal()
