@@ -9,12 +9,17 @@
 
 namespace chamber {
 
+namespace {
+constexpr int barMarginPx = 3;
+} // namespace
+
 AlarmBar::AlarmBar(RunFeed *feed, QWidget *parent)
     : Notice(QStringLiteral("alarm"), Notice::Alarm, parent)
     , feed(feed)
     , notifier(new DesktopNotifier(this))
 {
     setToolTip(QStringLiteral("Click to acknowledge"));
+    setMargin(barMarginPx); // a bar that stands out from the notes around it
     connect(this, &Notice::clicked, this, &AlarmBar::acknowledge);
 }
 

@@ -121,7 +121,8 @@ void ConditionsDialog::accept()
         message.remove(QStringLiteral("\"conditions\": "));
         for (const Row &row : rows)
             message.replace(QLatin1Char('"') + row.key + QLatin1Char('"'), row.label);
-        message[0] = message[0].toUpper();
+        if (!message.isEmpty())
+            message[0] = message[0].toUpper();
         error->setText(message + QLatin1Char('.'));
         error->show();
         return;
