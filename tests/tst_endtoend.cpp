@@ -36,6 +36,22 @@ public slots:
     }
 };
 
+// chamberctl on the simulator's port COM1, started with options as the program applies them.
+struct Started
+{
+    Started(const SimProcess &sim, const StartOptions &options)
+    {
+        qputenv("CHAMBERCTL_PORTS", QFile::encodeName(sim.folder));
+        window.Form_Load();
+        window.show();
+        window.applyStartOptions(options);
+    }
+    ~Started() { qunsetenv("CHAMBERCTL_PORTS"); }
+
+    QtSerialLink link;
+    chamber::main window{&link};
+};
+
 // The events of the record in folder begun at the index-th start time, in order.
 QStringList recordEvents(const QString &folder, int index)
 {
@@ -128,12 +144,8 @@ private slots:
         SimProcess sim({"--rate", "100", "--ambient", "25", "--settle-short", "0.3", "--disturb-by",
                         "-3", "--disturb-after", "6", "--disturb-for", "1.5", "--log"});
         QVERIFY(sim.waitReady());
-        qputenv("CHAMBERCTL_PORTS", QFile::encodeName(sim.folder));
-        QtSerialLink link;
-        chamber::main window(&link);
-        window.Form_Load();
-        window.show();
-        window.applyStartOptions({"COM1", soak, records, true});
+        Started started(sim, {"COM1", soak, records, true});
+        chamber::main &window = started.window;
         auto *run = control<QCheckBox>(window, "cyclerun");
         auto *bar = control<QLabel>(window, "alarm");
         auto *status = control<QLabel>(window, "runStatus");
@@ -160,7 +172,6 @@ private slots:
                                   "40.0 ± 0.2"}));
         control<QComboBox>(window, "portselect")->setCurrentIndex(0);
         window.close(); // waits for the run records to be written
-        qunsetenv("CHAMBERCTL_PORTS");
         qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
         bus.terminate();
         bus.waitForFinished(simStartMs);

@@ -164,16 +164,19 @@ ParsedOptions parseOptions(const std::vector<std::string> &args)
             if (!n)
                 return fail(bad + "expected milliseconds from 0 to 60000");
             o.splitReplyMs = int(*n);
-        } else if (option == "--silent-after") {
+        } else if (option == "--silent-after" || option == "--disturb-after") {
             const auto d = number(0, maxSeconds);
             if (!d)
                 return fail(bad + "expected seconds, 0 or more");
-            o.silentAfter = *d;
-        } else if (option == "--silent-for") {
+            (option == "--silent-after" ? o.silentAfter : o.disturbAfter) = *d;
+        } else if (option == "--silent-for" || option == "--disturb-for" ||
+                   option == "--exit-after") {
             const auto d = number(0, maxSeconds);
             if (!d || *d <= 0)
                 return fail(bad + "expected seconds, more than 0");
-            o.silentFor = *d;
+            (option == "--silent-for"    ? o.silentFor
+             : option == "--disturb-for" ? o.disturbFor
+                                         : o.exitAfter) = *d;
         } else if (option == "--settle-short") {
             const auto d = number(0, 1000);
             if (!d)
@@ -184,25 +187,10 @@ ParsedOptions parseOptions(const std::vector<std::string> &args)
             if (!d || *d == 0)
                 return fail(bad + "expected degrees from -1000 to 1000, not 0");
             o.disturbBy = *d;
-        } else if (option == "--disturb-after") {
-            const auto d = number(0, maxSeconds);
-            if (!d)
-                return fail(bad + "expected seconds, 0 or more");
-            o.disturbAfter = *d;
-        } else if (option == "--disturb-for") {
-            const auto d = number(0, maxSeconds);
-            if (!d || *d <= 0)
-                return fail(bad + "expected seconds, more than 0");
-            o.disturbFor = *d;
-        } else if (option == "--exit-after") {
-            const auto d = number(0, maxSeconds);
-            if (!d || *d <= 0)
-                return fail(bad + "expected seconds, more than 0");
-            o.exitAfter = *d;
         }
     }
     // a disturbance's time without its size would silently do nothing
-    if (o.disturbBy == 0 && (o.disturbAfter > 0 || o.disturbFor))
+    if (o.disturbBy == 0 && (o.disturbAfter || o.disturbFor))
         return fail("--disturb-after and --disturb-for need --disturb-by");
     return parsed;
 }

@@ -24,10 +24,10 @@ struct SimOptions
     bool log = false;
 
     // an unattended run's troubles
-    double settleShort = 0.0;         // degrees C short of a setpoint the chamber stops
-    double disturbBy = 0.0;           // degrees C added to each reading while disturbed; 0: never
-    double disturbAfter = 0.0;        // seconds after start
-    std::optional<double> disturbFor; // seconds; none: until the end
+    double settleShort = 0.0;           // degrees C short of a setpoint the chamber stops
+    double disturbBy = 0.0;             // degrees C added to each reading while disturbed; 0: never
+    std::optional<double> disturbAfter; // seconds after start; none: at once
+    std::optional<double> disturbFor;   // seconds; none: until the end
 };
 
 struct ParsedOptions

@@ -420,18 +420,20 @@ void Simulator::updateModel()
 
 bool Simulator::silentNow() const
 {
-    if (!options.silentAfter && !options.silentFor)
-        return false;
-    const double from = options.silentAfter.value_or(0.0);
-    const double t = secondsSinceStart();
-    return t >= from && (!options.silentFor || t < from + *options.silentFor);
+    return (options.silentAfter || options.silentFor) &&
+           inSpan(options.silentAfter, options.silentFor);
 }
 
 bool Simulator::disturbedNow() const
 {
+    return options.disturbBy != 0 && inSpan(options.disturbAfter, options.disturbFor);
+}
+
+bool Simulator::inSpan(std::optional<double> after, std::optional<double> lasting) const
+{
+    const double from = after.value_or(0.0);
     const double t = secondsSinceStart();
-    return options.disturbBy != 0 && t >= options.disturbAfter &&
-           (!options.disturbFor || t < options.disturbAfter + *options.disturbFor);
+    return t >= from && (!lasting || t < from + *lasting);
 }
 
 double Simulator::secondsSinceStart() const
