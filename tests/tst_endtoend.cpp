@@ -153,18 +153,12 @@ private slots:
         run->click();
         QTRY_VERIFY_WITH_TIMEOUT(status->text().endsWith(" · soak paused: 36.7 °C"), 15000);
         QTRY_VERIFY_WITH_TIMEOUT(!status->text().contains("soak paused"), 5000);
-        QVERIFY2(bar->text().endsWith(" Alarm: out of tolerance at point 1: 36.7 °C, setpoint "
-                                      "40.0 ± 0.5"),
-                 qPrintable(bar->text()));
         QTest::mouseClick(bar, Qt::LeftButton);
         run->click();
 
         QVERIFY(window.loadProfile(tight));
         run->click();
         QTRY_VERIFY_WITH_TIMEOUT(!run->isChecked(), 10000);
-        QVERIFY2(bar->text().endsWith(" Alarm: setpoint not reached at point 1 within 1 s: "
-                                      "39.7 °C, setpoint 40.0 ± 0.2"),
-                 qPrintable(bar->text()));
         QVERIFY2(status->text().startsWith("Run ended by alarm at "), qPrintable(status->text()));
         QTRY_COMPARE(notifications.bodies,
                      QStringList({"out of tolerance at point 1: 36.7 °C, setpoint 40.0 ± 0.5",
