@@ -29,8 +29,8 @@ inline const QString noReply = QStringLiteral("no reply");                // sil
 
 // The kind of an alarm event ("alarm: no reply" gives "no reply"); empty for any other fact.
 QString alarmKind(const RunFact &fact);
-// What an alarm event says to the operator, after its time: "out of tolerance at point 2: 81.4
-// °C, setpoint 85.0 ± 2.0". reading: the last one before it, NaN if none.
+// What an alarm event says to the operator, after its time, as "out of tolerance at point 2:
+// 81.4 °C, setpoint 85.0 ± 2.0". reading: the last one before it, NaN if none.
 QString alarmDescription(const RunFact &alarm, double reading);
 
 // Reads the facts of each run and holds it to the conditions its profile carries. With none set

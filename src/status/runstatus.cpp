@@ -27,17 +27,17 @@ QString clockText(qint64 seconds)
                : QString::number(seconds / secondsPerHour) + QLatin1Char(':') + minutes;
 }
 
-} // namespace
-
-QString runEndText(const RunFact &ended)
+// How a run's end reads: "Run completed at 14:35:02", "Run ended: port lost at 14:35:02".
+QString endText(const RunFact &ended)
 {
     const QString at = ended.when.toString(QStringLiteral("HH:mm:ss"));
-    if (ended.text == QLatin1String("completed") ||
-        ended.text == QLatin1String("stopped by the operator") ||
-        ended.text == QLatin1String("ended by alarm"))
-        return QStringLiteral("Run %1 at %2").arg(ended.text, at);
-    return QStringLiteral("Run ended: %1 at %2").arg(ended.text, at);
+    // the ends that name what was lost rather than what the run did
+    if (ended.text == QLatin1String("port lost") || ended.text == QLatin1String("window closed"))
+        return QStringLiteral("Run ended: %1 at %2").arg(ended.text, at);
+    return QStringLiteral("Run %1 at %2").arg(ended.text, at);
 }
+
+} // namespace
 
 RunStatus::RunStatus(QWidget *parent)
     : Notice(QStringLiteral("runStatus"), Notice::Plain, parent)
@@ -53,7 +53,7 @@ void RunStatus::take(const RunFact &fact)
         text = during(fact);
         break;
     case RunFact::RunEnded:
-        text = runEndText(fact);
+        text = endText(fact);
         break;
     default:
         if (!fact.inRun)

@@ -24,7 +24,4 @@ private:
     bool soakPaused = false;
 };
 
-// How a run's end reads: "Run completed at 14:35:02", "Run ended: port lost at 14:35:02".
-QString runEndText(const RunFact &ended);
-
 } // namespace chamber
