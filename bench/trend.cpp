@@ -1,8 +1,12 @@
-// Measures the trend with a day of readings (replot time, memory) and the tick with a run recorded.
+// Measures the trend with a day of readings (replot time, memory) and the tick with a run recorded,
+// with and without run conditions.
+#include "conditions/conditionwatch.h"
 #include "link/frames.h"
 #include "link/seriallink.h"
 #include "main/main.h"
+#include "run/runfeed.h"
 #include "trend/trendplot.h"
+#include "util/profilefile.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -35,6 +39,14 @@ long procKb(const char *file, const QByteArray &field)
         if (line.startsWith(field + ':'))
             return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLong();
     return -1;
+}
+
+// Scheduler time of the window's thread (the process's first) so far, in ns: the first field of
+// /proc/self/schedstat. The record's writer thread is not in it.
+qint64 cpuNs()
+{
+    QFile proc(QStringLiteral("/proc/self/schedstat"));
+    return proc.open(QIODevice::ReadOnly) ? proc.readAll().split(' ').value(0).toLongLong() : -1;
 }
 
 struct Memory
@@ -128,17 +140,43 @@ void benchTrend()
                 empty.pssMb, fed.pssMb);
 }
 
-// Ticks timed one by one, with the window's own timer stopped so that only ours run.
-QList<double> timedTicks(chamber::main &window)
+// Ticks timed one by one, with the window's own timer stopped so that only ours run: their
+// durations in ms, and the CPU time they took in all.
+struct TimedTicks
 {
-    QList<double> times;
+    QList<double> ms;
+    double cpuUsPerTick = 0;
+
+    void print(const char *what) const
+    {
+        std::printf("  %-36s median %.2f ms, slowest %.2f ms; CPU %.0f us a tick\n", what,
+                    median(ms), *std::max_element(ms.begin(), ms.end()), cpuUsPerTick);
+    }
+};
+
+TimedTicks timedTicks(chamber::main &window)
+{
+    TimedTicks timed;
+    const qint64 cpuBefore = cpuNs();
     for (int i = 0; i < ticks; ++i) {
         QElapsedTimer clock;
         clock.start();
         window.Timer1_Timer();
-        times << clock.nsecsElapsed() / 1e6;
+        timed.ms << clock.nsecsElapsed() / 1e6;
     }
-    return times;
+    timed.cpuUsPerTick = (cpuNs() - cpuBefore) / 1e3 / ticks;
+    return timed;
+}
+
+// A run toward 75.0 C that the chamber never reaches: every tick polls and records a reading.
+TimedTicks timedRun(chamber::main &window)
+{
+    auto *run = window.findChild<QCheckBox *>(QStringLiteral("cyclerun"));
+    run->setChecked(true);
+    window.Timer1_Timer(); // the first step also sends the setpoint
+    const TimedTicks timed = timedTicks(window);
+    run->setChecked(false);
+    return timed;
 }
 
 void benchTick()
@@ -154,19 +192,81 @@ void benchTick()
 
     auto *autoread = window.findChild<QCheckBox *>(QStringLiteral("autoread"));
     autoread->setChecked(true);
-    const QList<double> polling = timedTicks(window);
+    const TimedTicks polling = timedTicks(window);
     autoread->setChecked(false);
-    // a run toward 75.0 C that the chamber never reaches: every tick polls and records a reading
-    window.findChild<QCheckBox *>(QStringLiteral("cyclerun"))->setChecked(true);
-    window.Timer1_Timer(); // the first step also sends the setpoint
-    const QList<double> recording = timedTicks(window);
-    window.findChild<QCheckBox *>(QStringLiteral("cyclerun"))->setChecked(false);
+    const TimedTicks recording = timedRun(window);
+    // The same run held to every condition: the band, the soak and the three alarm clocks, none
+    // of them raised. The profile is the window's own, so only the conditions differ.
+    QString error;
+    const QString profile = records.filePath(QStringLiteral("conditions.profile"));
+    const auto conditions = chamber::parseConditionsLine(
+        R"({"tolerance_c":0.5,"guaranteed_soak":true,"approach_limit_s":3600,)"
+        R"("deviation_delay_s":60,"silence_limit_s":30})",
+        error);
+    if (!conditions ||
+        !chamber::writeProfile(
+            profile, {{75.0, 25.0, 35.0, 25.0}, {5, 5, 5, 5}, {true, true}, 1, *conditions},
+            error) ||
+        !window.loadProfile(profile)) {
+        std::printf("no profile with conditions: %s\n", qPrintable(error));
+        return;
+    }
+    const TimedTicks conditioned = timedRun(window);
 
     std::printf("tick (%d each; the poll's pause is 50 ms of it):\n", ticks);
-    std::printf("  Auto, nothing recorded:  median %.2f ms, slowest %.2f ms\n", median(polling),
-                *std::max_element(polling.begin(), polling.end()));
-    std::printf("  Run, every row recorded: median %.2f ms, slowest %.2f ms\n", median(recording),
-                *std::max_element(recording.begin(), recording.end()));
+    polling.print("Auto, nothing recorded:");
+    recording.print("Run, every row recorded:");
+    conditioned.print("Run, recorded, with every condition:");
+}
+
+// The watch alone, where the tick's noise cannot hide it: a dwell's readings told through a feed
+// with and without a watch over every condition, and the once-a-second step, per call.
+void benchWatch()
+{
+    constexpr int readings = 1000000;
+    QString error;
+    chamber::RunSetup setup;
+    setup.port = QStringLiteral("COM1");
+    setup.profile.conditions = *chamber::parseConditionsLine(
+        R"({"tolerance_c":0.5,"guaranteed_soak":true,"approach_limit_s":3600,)"
+        R"("deviation_delay_s":60,"silence_limit_s":30})",
+        error);
+    const auto nsPerReading = [&](bool watched, double *secondNs) {
+        chamber::RunFeed feed;
+        chamber::ConditionWatch watch(&feed);
+        if (watched)
+            QObject::connect(&feed, &chamber::RunFeed::fact, &watch,
+                             &chamber::ConditionWatch::take);
+        chamber::RunFact fact;
+        fact.phase = QStringLiteral("Wait");
+        fact.setpoint = 25.0;
+        feed.beginRun(setup, fact);
+        fact.kind = chamber::RunFact::Reading;
+        fact.when = QDateTime::currentDateTime(); // the local time's lookup is the feed's cost
+        qint64 stepping = 0;
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < readings; ++i) {
+            fact.temperature = 25.0 + (i % 5) * 0.1; // in the band
+            feed.tell(fact);
+            if (i % 4 == 3 && secondNs) {
+                QElapsedTimer second;
+                second.start();
+                watch.second();
+                stepping += second.nsecsElapsed();
+            }
+        }
+        if (secondNs)
+            *secondNs = double(stepping) / (readings / 4);
+        return double(clock.nsecsElapsed() - stepping) / readings;
+    };
+    const double bare = nsPerReading(false, nullptr);
+    double secondNs = 0;
+    const double watched = nsPerReading(true, &secondNs);
+    std::printf("watch over every condition (%d readings of a dwell):\n", readings);
+    std::printf("  a reading told: %.0f ns with the watch, %.0f ns without; its once-a-second "
+                "step: %.0f ns\n",
+                watched, bare, secondNs);
 }
 
 } // namespace
@@ -177,5 +277,6 @@ int main(int argc, char *argv[])
     std::printf("platform %s\n", qPrintable(QGuiApplication::platformName()));
     benchTrend();
     benchTick();
+    benchWatch();
     return 0;
 }

@@ -42,7 +42,13 @@ private slots:
         SimProcess sim({"--rate", "50", "--ambient", "20"});
         SimProcess badCrc({"--bad-crc-every", "1"});
         SimProcess limited({"--max-setpoint", "100", "--log"});
-        QVERIFY(sim.waitReady() && badCrc.waitReady() && limited.waitReady());
+        // A chamber that stops short of its setpoints, and readings off by -3.5 for 5 s.
+        SimProcess settling({"--rate", "50", "--ambient", "20", "--settle-short", "0.5"});
+        SimProcess disturbed({"--ambient", "20", "--disturb-by", "-3.5", "--disturb-for", "5"});
+        QVERIFY(disturbed.waitReady());
+        QCOMPARE(readRegister(disturbed.port(), 101), 165);
+        QVERIFY(sim.waitReady() && badCrc.waitReady() && limited.waitReady() &&
+                settling.waitReady());
         // A reply left unread when its client closes the port is not handed to the next client,
         // and a port scan's quick opens and closes go by.
         const int fd = ::open(QFile::encodeName(limited.port()).constData(), O_RDWR | O_NOCTTY);
@@ -70,7 +76,18 @@ private slots:
         QCOMPARE(readRegister(limited.port(), 301), 250); // unchanged
         mbpoll(limited.port(), 301, {"1000"});            // the maximum itself is allowed
         QCOMPARE(readRegister(limited.port(), 301), 1000);
-        for (SimProcess *each : {&sim, &badCrc, &limited})
+        mbpoll(settling.port(), 301, {"805"});
+        QTRY_COMPARE_WITH_TIMEOUT(readRegister(settling.port(), 101), 800, 10000);
+        mbpoll(settling.port(), 301, {"200"});
+        QTRY_COMPARE_WITH_TIMEOUT(readRegister(settling.port(), 101), 205, 10000);
+        QCOMPARE(readRegister(settling.port(), 301), 200);
+        QTRY_COMPARE_WITH_TIMEOUT(readRegister(disturbed.port(), 101), 200, 10000);
+        // a disturbance with no size would do nothing at all, so it is refused
+        SimProcess sizeless({"--disturb-for", "5"});
+        QVERIFY(sizeless.process.waitForFinished(simStartMs));
+        QCOMPARE(sizeless.process.exitCode(), 2);
+        QVERIFY(sizeless.log().contains("--disturb-by"));
+        for (SimProcess *each : {&sim, &badCrc, &limited, &settling, &disturbed})
             QCOMPARE(each->stop(), QString());
         QVERIFY(!QFileInfo(sim.port()).isSymLink() && !QFileInfo::exists(sim.folder));
     }

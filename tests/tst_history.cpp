@@ -7,6 +7,7 @@
 #include "support/control.h"
 #include "support/fakeseriallink.h"
 #include "trend/trendplot.h"
+#include "util/profilefile.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -78,8 +79,9 @@ QString pdfText(const QString &pdf)
 
 // The window on a fake line with COM3 chosen, its timer stopped so that the test gives every
 // tick, recording into a folder of its own. The chamber moves 1.0 C toward its setpoint before
-// each reading and echoes each setpoint written; while it is silent it takes nothing and gives
-// nothing, and the next lostWrites setpoint writes are lost on the line.
+// each reading, stopping shortOf short of it, and echoes each setpoint written; offset is added to
+// what it reads (a door open). While it is silent it takes nothing and gives nothing, and the
+// next lostWrites setpoint writes are lost on the line.
 struct Rig
 {
     Rig()
@@ -93,10 +95,13 @@ struct Rig
                 fake.feed(frame);
                 return;
             }
-            tenths += qBound(-10, setpoint - tenths, 10);
-            given << QString::number(tenths / 10.0, 'f', 1);
-            const QByteArray reply =
-                QByteArray::fromHex("010302") + char(tenths >> 8) + char(tenths);
+            const int target = setpoint > tenths   ? std::max(tenths, setpoint - shortOf)
+                               : setpoint < tenths ? std::min(tenths, setpoint + shortOf)
+                                                   : setpoint;
+            tenths += qBound(-10, target - tenths, 10);
+            const int read = tenths + offset;
+            given << QString::number(read / 10.0, 'f', 1);
+            const QByteArray reply = QByteArray::fromHex("010302") + char(read >> 8) + char(read);
             fake.feed(reply + calccrc(reply));
         };
         control<QTimer>(window, "Timer1")->stop();
@@ -113,7 +118,7 @@ struct Rig
             window.Timer1_Timer();
     }
 
-    int tenths = 230, setpoint = 250;
+    int tenths = 230, setpoint = 250, shortOf = 0, offset = 0;
     bool silent = false;
     int lostWrites = 0;
     QStringList given; // the readings the chamber gave, as "0.0"
@@ -217,6 +222,64 @@ private slots:
                  "run started new cycle no reply replies again completed");
 
         QCOMPARE(recordLines(rig.records.filePath("lost")).last().section(',', 7), "port lost");
+    }
+
+    // A run held to its conditions. A chamber that stops 0.3 short of its setpoints reaches
+    // them in a band of 0.5; a door opened during a dwell holds the soak's countdown and raises an
+    // alarm at once, latched on the red bar (the newest and the count) until clicked, while the
+    // status line says where the run is and, after it, how it ended.
+    void unattendedRun()
+    {
+        AlertCloser alerts; // none is expected; one would hold the test
+        Rig rig;
+        rig.shortOf = 3;
+        QString error;
+        const QString profile = rig.records.filePath("soak.profile");
+        QVERIFY(writeProfile(profile,
+                             {{26, 24, 0, 0},
+                              {6, 1},
+                              {true, true},
+                              1,
+                              *parseConditionsLine(R"({"tolerance_c":0.5,"guaranteed_soak":true,)"
+                                                   R"("deviation_delay_s":0})",
+                                                   error)},
+                             error) &&
+                rig.window.loadProfile(profile));
+        auto *bar = control<QLabel>(rig.window, "alarm");
+        auto *status = control<QLabel>(rig.window, "runStatus");
+        auto *countdown = control<QLineEdit>(rig.window, "countdown");
+        QVERIFY(!status->isVisible());
+        rig.box("cyclerun")->click();
+        for (int i = 0; i < 20 && control<QLineEdit>(rig.window, "cyclemode")->text() != "Wait";
+             ++i)
+            rig.ticks(1);
+        QCOMPARE(rig.given.last(), "25.7");
+        QCOMPARE(status->text(), "soak.profile · cycle 1 of 1 · point 1 of 2 · Wait, 00:06 left");
+        const auto door = [&](int offset) { // what the countdown did over two seconds of it
+            rig.offset = offset;
+            const QString before = countdown->text();
+            rig.ticks(8);
+            return before + ">" + countdown->text();
+        };
+        rig.ticks(1); // the dwell's first second, its countdown at 5
+        QCOMPARE(door(-20), "5>5");
+        const QRegularExpression alarm("^\\d\\d:\\d\\d:\\d\\d Alarm: out of tolerance at point 1: "
+                                       "23.7 °C, setpoint 26.0 ± 0.5$");
+        QVERIFY2(bar->isVisible() && alarm.match(bar->text()).hasMatch(), qPrintable(bar->text()));
+        QCOMPARE(bar->accessibleName(), bar->text());
+        QCOMPARE(status->text(), "soak.profile · cycle 1 of 1 · point 1 of 2 · Wait, 00:05 left · "
+                                 "soak paused: 23.7 °C");
+        QCOMPARE(door(0), "5>4"); // the second the door closed in had a reading outside
+        QCOMPARE(door(-20), "4>4");
+        QVERIFY2(bar->text().endsWith(" (2 alarms)"), qPrintable(bar->text()));
+        rig.offset = 0;
+        QTest::mouseClick(bar, Qt::LeftButton);
+        QVERIFY(!bar->isVisible());
+        rig.ticks(400, true);
+        QVERIFY2(QRegularExpression("^Run completed at \\d\\d:\\d\\d:\\d\\d$")
+                     .match(status->text())
+                     .hasMatch(),
+                 qPrintable(status->text()));
     }
 
     // That alert holds nothing, even when the failure reaches the window inside the tick's pause

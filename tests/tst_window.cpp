@@ -1,4 +1,5 @@
 // The main window: scan, numeric fields, port choice, commands, replies, profiles, a real pty.
+#include "dialogs/conditionsdialog.h"
 #include "dialogs/rs232_portscanning.h"
 #include "dialogs/z_selectfile.h"
 #include "link/qtseriallink.h"
@@ -6,6 +7,7 @@
 #include "support/windowrig.h"
 
 #include <QAbstractItemView>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -337,6 +339,7 @@ private slots:
             rig.click("cyclerun");
             QCOMPARE(rig.entry("Open profile…")->isEnabled(), !on);
             QCOMPARE(rig.entry("Save profile…")->isEnabled(), !on);
+            QCOMPARE(rig.entry("Run conditions…")->isEnabled(), !on);
         }
         rig.click("cyclerun");
         QVERIFY(!rig.window.loadProfile(path));
@@ -344,6 +347,51 @@ private slots:
         rig.shortcut(Qt::Key_S);
         QCOMPARE(rig.patterns, QStringList());
         QCOMPARE(rig.alerts.seen.size(), 1);
+    }
+
+    // "Run conditions…" sets the conditions of the runs to come, and they are saved with the
+    // profile. A value that the profile file's rules refuse is named by its row and keeps the
+    // dialog open.
+    void runConditions()
+    {
+        ProfileRig rig;
+        QStringList errors; // after each "OK"
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto *dialog = qobject_cast<ConditionsDialog *>(QApplication::activeModalWidget());
+            if (!dialog || !errors.isEmpty())
+                return;
+            // ticks the row of key and types value into its field; no value clears its box
+            const auto set = [dialog](const QString &key, const QString &value) {
+                dialog->findChild<QCheckBox *>(key)->setChecked(!value.isEmpty());
+                dialog->findChild<QLineEdit *>(key + "_value")->setText(value);
+            };
+            const auto ok = [&] {
+                dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+                errors << (dialog->isVisible() ? dialog->findChild<QLabel *>("error")->text() : "");
+            };
+            set("deviation_delay_s", "60");
+            set("tolerance_c", "0,5");
+            ok();
+            set("tolerance_c", "");
+            ok();
+            set("tolerance_c", "0.5");
+            dialog->findChild<QComboBox *>("on_alarm")->setCurrentIndex(1);
+            ok();
+            if (dialog->isVisible())
+                dialog->reject(); // never left open to hold the test
+        });
+        poll.start(10);
+        rig.entry("Run conditions…")->trigger();
+        QCOMPARE(errors, QStringList({"The tolerance must be a number, not text.",
+                                      "The deviation delay needs the tolerance.", ""}));
+        rig.name = "unattended";
+        rig.entry("Save profile…")->trigger();
+        QString error;
+        const auto saved = readProfile(rig.folder.filePath("unattended.profile"), error);
+        QVERIFY2(saved, qPrintable(error));
+        QCOMPARE(conditionsLine(saved->conditions),
+                 R"({"deviation_delay_s":60,"on_alarm":"end","tolerance_c":0.5})");
     }
 
     void realPseudoTerminal()

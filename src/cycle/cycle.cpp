@@ -1,6 +1,7 @@
 // The automatic cycle: start and stop of a run, the 250 ms tick and the profile step machine.
 #include "main/main.h"
 
+#include "conditions/conditionwatch.h"
 #include "util/numbertext.h"
 
 #include <QCheckBox>
@@ -100,7 +101,9 @@ void main::Timer1_Timer()
     ++tickcount;
     if (tickcount == ticksPerDwellSecond) {
         tickcount = 0;
-        if (dwellcount > 0) {
+        // a guaranteed soak holds the dwell clock while the reading is out of its band
+        const bool counts = watch->second();
+        if (dwellcount > 0 && counts) {
             --dwellcount;
             countdown->setText(QString::number(dwellcount));
         }
@@ -110,6 +113,13 @@ void main::Timer1_Timer()
     // would repeat the outer one before it has stored its next step.
     if (inTick)
         return;
+    if (cyclerun->isChecked() && watch->endsRun()) {
+        inTick = true;
+        // pumps events: tick and replies may run here
+        endByAlarm();
+        inTick = false;
+        return;
+    }
     if (!(autoread->isChecked() || cyclerun->isChecked()) || !portready) {
         notePollingOff();
         return;
@@ -214,7 +224,8 @@ bool main::approachTest(int point) const
     const double temperature = readnumber(currenttemp->text());
     const double target = readnumber(setpoints[point]->text());
     return (mode == QLatin1String("Heat") && temperature >= target) ||
-           (mode == QLatin1String("Cool") && temperature <= target);
+           (mode == QLatin1String("Cool") && temperature <= target) ||
+           watch->inBand(temperature, target); // a run with a tolerance: its band reached
 }
 
 void main::dwellStart(int point)

@@ -33,6 +33,9 @@ void main::fillContextMenu(QMenu &menu)
     };
     entry(QStringLiteral("Open profile…"), QKeySequence::Open, &main::openProfile);
     entry(QStringLiteral("Save profile…"), QKeySequence::Save, &main::saveProfile);
+    QAction *conditions = menu.addAction(QStringLiteral("Run conditions…"), this,
+                                         [this] { whenFree(this, [this] { editConditions(); }); });
+    conditions->setEnabled(free); // they travel with the profile
     menu.addSeparator();
     // each opens its dialog once the menu has closed, never inside a pause of the tick
     menu.addAction(QStringLiteral("Save plot as PNG…"), this,

@@ -159,6 +159,7 @@ RunFact main::factNow(RunFact::Kind kind, const QString &text) const
     fact.cycle = int(readnumber(cycles[1]->text()));
     fact.errors = int(readnumber(errorcount->text()));
     fact.point = feed->running() ? runPoint : -1;
+    fact.dwellLeft = dwellcount;
     return fact;
 }
 
@@ -287,6 +288,8 @@ main::RunEnding main::runEnding(const QString &reason) const
         return {reason, runsBegun};
     if (losingPort)
         return {QStringLiteral("port lost"), runsBegun};
+    if (alarmEnding)
+        return {QStringLiteral("ended by alarm"), runsBegun};
     if (runCompleted)
         return {QStringLiteral("completed"), runsBegun};
     return {QStringLiteral("stopped by the operator"), runsBegun};

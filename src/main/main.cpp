@@ -58,6 +58,7 @@ main::main(SerialLink *link, QWidget *parent)
 {
     createControls();
     createHistory();
+    createConditions();
 
     connect(Timer1, &QTimer::timeout, this, &main::Timer1_Timer);
     connect(rs232, &SerialLink::DataArrival, this, &main::rs232_DataArrival);

@@ -28,6 +28,7 @@ class QTimer;
 namespace chamber {
 
 class Band;
+class ConditionWatch;
 class Notice;
 class RunFeed;
 class ManualRecord;
@@ -171,6 +172,10 @@ private:
     void silenceEnds();
     // The profile as the fields show it, with the conditions set for the next run.
     Profile shownProfile() const;
+    // Unattended runs: the watch over the conditions and its readers (src/main/unattended.cpp).
+    void createConditions();
+    void editConditions();
+    void endByAlarm();
     // The right-click menu and its commands (src/main/contextmenu.cpp).
     void showContextMenu(const QPoint &globalPos);
     void savePlot(bool pdf);
@@ -248,6 +253,8 @@ private:
     ManualRecord *manualRecord = nullptr;
     RecordView *trendViews = nullptr; // the live trend, or a past record over it
     RunConditions runConditions;      // for the runs to come; they travel with the profile
+    ConditionWatch *watch = nullptr;
+    bool alarmEnding = false; // the run is being ended by an alarm
     // The file last loaded and the profile it gave, to name the file in a run's record for as long
     // as the fields still hold that profile.
     std::optional<std::pair<QString, Profile>> loadedProfile;

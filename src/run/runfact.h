@@ -54,6 +54,7 @@ struct RunFact
     // The profile point approached or held, 0 to 3; -1 outside a run and before its first point.
     // A record names it in its event "approaching point N"; rows in between take it from there.
     int point = -1;
+    qint64 dwellLeft = 0; // seconds left of the dwell under way, as the countdown shows them
     QString text;
     std::shared_ptr<const RunSetup> setup; // the run's, while inRun; null outside a run
 };

@@ -89,15 +89,6 @@ std::optional<double> number(const QJsonValue &value, const QString &where, cons
     return x;
 }
 
-// As the fields write degrees, one decimal, unless the tolerance was given finer.
-QString toleranceText(double celsius)
-{
-    const QString tenths = writenumber(celsius, 1);
-    return readnumber(tenths) == celsius
-               ? tenths
-               : QString::number(celsius, 'g', QLocale::FloatingPointShortest);
-}
-
 int lineAt(const QByteArray &text, int offset)
 {
     return int(text.left(offset).count('\n')) + 1;
@@ -228,6 +219,14 @@ std::optional<Profile> parseProfile(const QByteArray &text, QString &error)
         profile.conditions = *conditions;
     }
     return profile;
+}
+
+QString toleranceText(double celsius)
+{
+    const QString tenths = writenumber(celsius, 1);
+    return readnumber(tenths) == celsius
+               ? tenths
+               : QString::number(celsius, 'g', QLocale::FloatingPointShortest);
 }
 
 bool RunConditions::any() const

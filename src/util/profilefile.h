@@ -50,6 +50,8 @@ std::optional<Profile> parseProfile(const QByteArray &text, QString &error);
 QJsonObject conditionsObject(const RunConditions &conditions);
 // The object read with every rule of the file format; nullopt with error naming the key.
 std::optional<RunConditions> parseConditions(const QJsonValue &value, QString &error);
+// A tolerance as the fields write degrees, one decimal, unless it was given finer: "2.0", "0.25".
+QString toleranceText(double celsius);
 // The object as one line of compact JSON, as the run record keeps it, and back.
 QByteArray conditionsLine(const RunConditions &conditions);
 std::optional<RunConditions> parseConditionsLine(const QByteArray &line, QString &error);

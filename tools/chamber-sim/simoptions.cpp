@@ -82,10 +82,11 @@ ParsedOptions parseOptions(const std::vector<std::string> &args)
             continue;
         }
 
-        static const char *const valued[] = {"--name",          "--ports-dir",    "--rate",
-                                             "--ambient",       "--noise",        "--seed",
-                                             "--bad-crc-every", "--max-setpoint", "--split-reply",
-                                             "--silent-after",  "--silent-for",   "--exit-after"};
+        static const char *const valued[] = {
+            "--name",         "--ports-dir",    "--rate",          "--ambient",
+            "--noise",        "--seed",         "--bad-crc-every", "--max-setpoint",
+            "--split-reply",  "--silent-after", "--silent-for",    "--exit-after",
+            "--settle-short", "--disturb-by",   "--disturb-after", "--disturb-for"};
         bool known = false;
         for (const char *v : valued)
             known = known || option == v;
@@ -163,23 +164,34 @@ ParsedOptions parseOptions(const std::vector<std::string> &args)
             if (!n)
                 return fail(bad + "expected milliseconds from 0 to 60000");
             o.splitReplyMs = int(*n);
-        } else if (option == "--silent-after") {
+        } else if (option == "--silent-after" || option == "--disturb-after") {
             const auto d = number(0, maxSeconds);
             if (!d)
                 return fail(bad + "expected seconds, 0 or more");
-            o.silentAfter = *d;
-        } else if (option == "--silent-for") {
+            (option == "--silent-after" ? o.silentAfter : o.disturbAfter) = *d;
+        } else if (option == "--silent-for" || option == "--disturb-for" ||
+                   option == "--exit-after") {
             const auto d = number(0, maxSeconds);
             if (!d || *d <= 0)
                 return fail(bad + "expected seconds, more than 0");
-            o.silentFor = *d;
-        } else if (option == "--exit-after") {
-            const auto d = number(0, maxSeconds);
-            if (!d || *d <= 0)
-                return fail(bad + "expected seconds, more than 0");
-            o.exitAfter = *d;
+            (option == "--silent-for"    ? o.silentFor
+             : option == "--disturb-for" ? o.disturbFor
+                                         : o.exitAfter) = *d;
+        } else if (option == "--settle-short") {
+            const auto d = number(0, 1000);
+            if (!d)
+                return fail(bad + "expected degrees from 0 to 1000");
+            o.settleShort = *d;
+        } else if (option == "--disturb-by") {
+            const auto d = number(-1000, 1000);
+            if (!d || *d == 0)
+                return fail(bad + "expected degrees from -1000 to 1000, not 0");
+            o.disturbBy = *d;
         }
     }
+    // a disturbance's time without its size would silently do nothing
+    if (o.disturbBy == 0 && (o.disturbAfter || o.disturbFor))
+        return fail("--disturb-after and --disturb-for need --disturb-by");
     return parsed;
 }
 
@@ -206,7 +218,9 @@ Registers (holding, function 03 reads, 06 and 16 write):
     broadcast (address 0) write of the setpoint is applied without a reply.
 
 Thermal model: the temperature moves toward the setpoint at --rate degrees C
-per second on a monotonic clock and is rounded to tenths when read.
+per second on a monotonic clock and is rounded to tenths when read. With
+--settle-short it stops that far short of a setpoint it heats or cools
+toward; the setpoint register still holds the setpoint written.
 
 Options:
   --name COMn           name of the link, COM1 to COM99 (default COM1)
@@ -227,6 +241,16 @@ Options:
                         read and dropped, writes are not applied
   --silent-for S        stay silent for S seconds (default: until the end);
                         alone, silence starts at once
+  --settle-short X      stop X degrees C short of each setpoint, below one it
+                        heats toward and above one it cools toward, as a
+                        chamber that cannot quite get there (default 0)
+  --disturb-by X        add X degrees C (negative: take away) to every reading
+                        while disturbed, as an open door would; the chamber
+                        itself is not moved
+  --disturb-after S     the disturbance begins S seconds after start
+                        (default 0; needs --disturb-by)
+  --disturb-for S       it lasts S seconds (default: until the end; needs
+                        --disturb-by)
   --exit-after S        end S seconds after start, as after SIGTERM
   -v, --log             log every request and reply on standard error
   -h, --help            show this text and exit

@@ -22,6 +22,12 @@ struct SimOptions
     std::optional<double> silentFor;   // seconds; none: until the end
     std::optional<double> exitAfter;   // seconds after start
     bool log = false;
+
+    // an unattended run's troubles
+    double settleShort = 0.0;           // degrees C short of a setpoint the chamber stops
+    double disturbBy = 0.0;             // degrees C added to each reading while disturbed; 0: never
+    std::optional<double> disturbAfter; // seconds after start; none: at once
+    std::optional<double> disturbFor;   // seconds; none: until the end
 };
 
 struct ParsedOptions

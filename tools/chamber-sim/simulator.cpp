@@ -59,7 +59,7 @@ Simulator::Simulator(const SimOptions &options, SimPort &port, int stopFd)
     : options(options)
     , port(port)
     , stopFd(stopFd)
-    , model(options.ambient, options.rate)
+    , model(options.ambient, options.rate, options.settleShort)
     , random(options.seed ? *options.seed : unsigned(Clock::now().time_since_epoch().count()))
 {}
 
@@ -413,16 +413,27 @@ void Simulator::updateModel()
     double reading = model.temperature();
     if (options.noise > 0)
         reading += std::uniform_real_distribution<double>(-options.noise, options.noise)(random);
+    if (disturbedNow())
+        reading += options.disturbBy;
     mapping->tab_registers[temperatureRegister] = std::uint16_t(toTenths(reading));
 }
 
 bool Simulator::silentNow() const
 {
-    if (!options.silentAfter && !options.silentFor)
-        return false;
-    const double from = options.silentAfter.value_or(0.0);
+    return (options.silentAfter || options.silentFor) &&
+           inSpan(options.silentAfter, options.silentFor);
+}
+
+bool Simulator::disturbedNow() const
+{
+    return options.disturbBy != 0 && inSpan(options.disturbAfter, options.disturbFor);
+}
+
+bool Simulator::inSpan(std::optional<double> after, std::optional<double> lasting) const
+{
+    const double from = after.value_or(0.0);
     const double t = secondsSinceStart();
-    return t >= from && (!options.silentFor || t < from + *options.silentFor);
+    return t >= from && (!lasting || t < from + *lasting);
 }
 
 double Simulator::secondsSinceStart() const

@@ -47,6 +47,9 @@ private:
     void handlePortEvents();
     void updateModel();
     bool silentNow() const;
+    bool disturbedNow() const;
+    // Now lies from after seconds since start (none: 0) for lasting seconds (none: to the end).
+    bool inSpan(std::optional<double> after, std::optional<double> lasting) const;
     double secondsSinceStart() const;
     int msUntilExit() const; // -1: no end set
     void log(const std::string &line) const;

@@ -6,11 +6,23 @@
 
 namespace chamber {
 
-ThermalModel::ThermalModel(double ambient, double ratePerSecond)
+ThermalModel::ThermalModel(double ambient, double ratePerSecond, double settleShort)
     : current(ambient)
     , target(ambient)
     , rate(ratePerSecond)
+    , shortBy(settleShort)
 {}
+
+void ThermalModel::setSetpoint(double degrees)
+{
+    // A chamber that stops short never moves away from a setpoint it is already that close to.
+    if (degrees > current)
+        target = std::max(current, degrees - shortBy);
+    else if (degrees < current)
+        target = std::min(current, degrees + shortBy);
+    else
+        target = degrees;
+}
 
 void ThermalModel::advance(double seconds)
 {

@@ -8,17 +8,19 @@ namespace chamber {
 class ThermalModel
 {
 public:
-    ThermalModel(double ambient, double ratePerSecond);
+    // settleShort: how far short of a setpoint it heats or cools toward the chamber stops.
+    ThermalModel(double ambient, double ratePerSecond, double settleShort = 0);
 
-    // Moves the temperature toward the setpoint for the given time; it stops there, never past.
+    // Moves the temperature toward its target for the given time; it stops there, never past.
     void advance(double seconds);
     double temperature() const { return current; }
-    void setSetpoint(double degrees) { target = degrees; }
+    void setSetpoint(double degrees);
 
 private:
     double current;
     double target;
     double rate;
+    double shortBy;
 };
 
 // Degrees C as the register holds them: tenths, halves away from zero, clamped to 16 bits.
