@@ -1,7 +1,10 @@
 // chamberctl: start-up of the operator program for the temperature chamber.
+#include "broker/brokerpublisher.h"
 #include "link/qtseriallink.h"
 #include "main/commandline.h"
 #include "main/main.h"
+#include "overview/overview.h"
+#include "util/basicutilities.h"
 
 #include <QApplication>
 
@@ -25,10 +28,21 @@ int main(int argc, char *argv[])
     }
 
     QApplication app(argc, argv);
+    if (command.overview) {
+        chamber::Overview overview(command.broker);
+        overview.show();
+        return app.exec();
+    }
     chamber::QtSerialLink link;
     chamber::main window(&link);
+    if (command.broker.enabled())
+        chamber::attachBroker(window, command.broker);
     window.Form_Load();
     window.show();
     window.applyStartOptions(command.options);
+    if (!command.brokerWarning.isEmpty()) {
+        chamber::basicutilities::alertWhenFree(QStringLiteral("Broker error"),
+                                               command.brokerWarning, 0);
+    }
     return app.exec();
 }
