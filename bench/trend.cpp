@@ -1,7 +1,7 @@
 // Measures the trend with a day of readings (replot time, memory) and the tick with a run recorded.
-#include "link/frames.h"
-#include "link/seriallink.h"
+#include "answeringlink.h"
 #include "main/main.h"
+#include "measure.h"
 #include "trend/trendplot.h"
 
 #include <QApplication>
@@ -18,56 +18,16 @@
 #include <cstdio>
 #include <utility>
 
+using chamber::median;
+using chamber::Memory;
+using chamber::timedTicks;
+
 namespace {
 
 constexpr int readingsPerSecond = 4;
 constexpr int daySeconds = 24 * 60 * 60;
 constexpr int replots = 20;
 constexpr int ticks = 80;
-
-// A field of /proc/self/status or /proc/self/smaps_rollup, in kB.
-long procKb(const char *file, const QByteArray &field)
-{
-    QFile proc(QString::fromLatin1(file));
-    if (!proc.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : proc.readAll().split('\n'))
-        if (line.startsWith(field + ':'))
-            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
-
-struct Memory
-{
-    double rssMb = procKb("/proc/self/status", "VmRSS") / 1024.0;
-    double pssMb = procKb("/proc/self/smaps_rollup", "Pss") / 1024.0;
-};
-
-// The controller at the far end answers every frame at once: a reading of 25.0 C to a poll, the
-// echo to a write.
-class AnsweringLink : public chamber::SerialLink
-{
-public:
-    bool OpenPort(const QString &, const QString &) override { return true; }
-    void ClosePort() override {}
-    void SendData(const QByteArray &frame) override
-    {
-        const QByteArray reading = QByteArray::fromHex("010302") + char(0) + char(250);
-        pending += frame.at(1) == 3 ? reading + chamber::calccrc(reading) : frame;
-        QTimer::singleShot(0, this, [this] { emit DataArrival(); });
-    }
-    QByteArray ReadData() override { return std::exchange(pending, {}); }
-    chamber::ErrorRecord lasterror() const override { return {}; }
-
-private:
-    QByteArray pending;
-};
-
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 QList<double> timedReplots(chamber::TrendPlot &plot)
 {
@@ -128,23 +88,10 @@ void benchTrend()
                 empty.pssMb, fed.pssMb);
 }
 
-// Ticks timed one by one, with the window's own timer stopped so that only ours run.
-QList<double> timedTicks(chamber::main &window)
-{
-    QList<double> times;
-    for (int i = 0; i < ticks; ++i) {
-        QElapsedTimer clock;
-        clock.start();
-        window.Timer1_Timer();
-        times << clock.nsecsElapsed() / 1e6;
-    }
-    return times;
-}
-
 void benchTick()
 {
     QTemporaryDir records;
-    AnsweringLink link;
+    chamber::AnsweringLink link;
     chamber::main window(&link);
     window.findChild<QTimer *>(QStringLiteral("Timer1"))->stop();
     window.setRecordsFolder(records.path());
@@ -154,12 +101,12 @@ void benchTick()
 
     auto *autoread = window.findChild<QCheckBox *>(QStringLiteral("autoread"));
     autoread->setChecked(true);
-    const QList<double> polling = timedTicks(window);
+    const QList<double> polling = timedTicks(window, ticks);
     autoread->setChecked(false);
     // a run toward 75.0 C that the chamber never reaches: every tick polls and records a reading
     window.findChild<QCheckBox *>(QStringLiteral("cyclerun"))->setChecked(true);
     window.Timer1_Timer(); // the first step also sends the setpoint
-    const QList<double> recording = timedTicks(window);
+    const QList<double> recording = timedTicks(window, ticks);
     window.findChild<QCheckBox *>(QStringLiteral("cyclerun"))->setChecked(false);
 
     std::printf("tick (%d each; the poll's pause is 50 ms of it):\n", ticks);
