@@ -1,9 +1,12 @@
-// A controller that answers every frame at once, for benchmarks of the window's tick.
+// A controller that answers every frame at once, and the window on it, for benchmarks of the tick.
 #pragma once
 
 #include "link/frames.h"
 #include "link/seriallink.h"
+#include "main/main.h"
 
+#include <QComboBox>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <utility>
@@ -28,6 +31,24 @@ public:
 
 private:
     QByteArray pending;
+};
+
+// The window on the answering controller, with the port open and its own timer stopped, so that
+// only the benchmark's ticks run; its run records go to a folder of their own.
+struct AnsweringWindow
+{
+    AnsweringWindow()
+    {
+        window.findChild<QTimer *>(QStringLiteral("Timer1"))->stop();
+        window.setRecordsFolder(records.path());
+        window.Form_Load();
+        window.show();
+        window.findChild<QComboBox *>(QStringLiteral("portselect"))->setCurrentIndex(1);
+    }
+
+    QTemporaryDir records;
+    AnsweringLink link;
+    main window{&link};
 };
 
 } // namespace chamber

@@ -86,20 +86,13 @@ void printTicks(const char *what, QList<double> times)
 
 int benchTick()
 {
-    QStringList lab1 = {QStringLiteral("lab1")};
-    Mosquitto broker(lab1);
+    Mosquitto broker({QStringLiteral("lab1")});
     if (!broker.start()) {
         std::fprintf(stderr, "mosquitto did not start: %s\n", qPrintable(broker.log()));
         return 1;
     }
-    QTemporaryDir records;
-    chamber::AnsweringLink link;
-    chamber::main window(&link);
-    window.findChild<QTimer *>(QStringLiteral("Timer1"))->stop();
-    window.setRecordsFolder(records.path());
-    window.Form_Load();
-    window.show();
-    window.findChild<QComboBox *>(QStringLiteral("portselect"))->setCurrentIndex(1);
+    chamber::AnsweringWindow answering;
+    chamber::main &window = answering.window;
     // a run toward 75.0 C that the chamber never reaches: every tick polls and records a reading
     window.findChild<QCheckBox *>(QStringLiteral("cyclerun"))->setChecked(true);
     window.Timer1_Timer();

@@ -90,14 +90,8 @@ void benchTrend()
 
 void benchTick()
 {
-    QTemporaryDir records;
-    chamber::AnsweringLink link;
-    chamber::main window(&link);
-    window.findChild<QTimer *>(QStringLiteral("Timer1"))->stop();
-    window.setRecordsFolder(records.path());
-    window.Form_Load();
-    window.show();
-    window.findChild<QComboBox *>(QStringLiteral("portselect"))->setCurrentIndex(1);
+    chamber::AnsweringWindow answering;
+    chamber::main &window = answering.window;
 
     auto *autoread = window.findChild<QCheckBox *>(QStringLiteral("autoread"));
     autoread->setChecked(true);

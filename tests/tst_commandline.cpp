@@ -91,9 +91,6 @@ private slots:
         QTest::newRow("a wrong URL in the settings: the window opens all the same")
             << QByteArray("[mqtt]\nurl=ftp://lab-broker\n") << QStringList() << QByteArray()
             << "mqtt/url in %1: 'ftp://lab-broker' is not a broker URL";
-        QTest::newRow("no password in the settings file itself")
-            << QByteArray("[mqtt]\nurl=mqtt://lab-broker\npassword=s3cret\n") << QStringList()
-            << QByteArray() << "mqtt/password in %1 is not read";
     }
     // The broker's settings: the options, the settings file and the password's places, in that
     // order; a fault in the settings file is said, and the chamber's window opens all the same.

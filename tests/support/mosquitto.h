@@ -98,13 +98,8 @@ private:
         write("passwd", {});
         const QStringList users = QStringList(stations) << watcher;
         for (const QString &user : users) {
-            QProcess passwd;
-            passwd.start(QStringLiteral("mosquitto_passwd"),
-                         {QStringLiteral("-b"), file("passwd"), user, password(user)});
-            if (!passwd.waitForFinished(mosquittoStartMs) || passwd.exitCode() != 0) {
-                err = "mosquitto_passwd failed: " + passwd.readAllStandardError();
+            if (!run("mosquitto_passwd", {"-b", "passwd", user, password(user)}))
                 return false;
-            }
         }
         // As root, mosquitto would become the user "mosquitto", who cannot read our folder.
         const passwd *me = getpwuid(geteuid());
@@ -132,38 +127,30 @@ private:
     // "other" that did not.
     bool makeCertificates()
     {
-        QString said;
-        const auto fail = [this, &said] {
-            err = "openssl failed: " + said.toLocal8Bit();
-            return false;
-        };
-        for (const QString &ca : {QStringLiteral("ca"), QStringLiteral("other")}) {
-            if (!openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
-                          "/CN=chamberctl test " + ca, "-keyout", ca + ".key", "-out", ca + ".crt"},
-                         said))
-                return fail();
-        }
         write("server.ext", "subjectAltName=DNS:localhost\n");
-        if (!openssl({"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-keyout",
-                      "server.key", "-out", "server.csr"},
-                     said) ||
-            !openssl({"x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey", "ca.key",
-                      "-CAcreateserial", "-days", "2", "-extfile", "server.ext", "-out",
-                      "server.crt"},
-                     said))
-            return fail();
+        for (const char *command :
+             {"req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=ca -keyout ca.key -out ca.crt",
+              "req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=other -keyout other.key -out "
+              "other.crt",
+              "req -newkey rsa:2048 -nodes -subj /CN=localhost -keyout server.key -out server.csr",
+              "x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 -extfile "
+              "server.ext -out server.crt"}) {
+            if (!run("openssl", QString(command).split(' ')))
+                return false;
+        }
         return true;
     }
 
-    // openssl as a shell user would run it; false with what it said.
-    bool openssl(const QStringList &arguments, QString &said)
+    // A tool, as a shell user would run it in the folder; false with what it said in log().
+    bool run(const QString &program, const QStringList &arguments)
     {
         QProcess tool;
         tool.setWorkingDirectory(folder.path());
-        tool.start(QStringLiteral("openssl"), arguments);
-        const bool ok = tool.waitForFinished(mosquittoStartMs) && tool.exitCode() == 0;
-        said = QString::fromLocal8Bit(tool.readAllStandardError());
-        return ok;
+        tool.start(program, arguments);
+        if (tool.waitForFinished(mosquittoStartMs) && tool.exitCode() == 0)
+            return true;
+        err = program.toLocal8Bit() + " failed: " + tool.readAllStandardError();
+        return false;
     }
 
     void write(const QString &name, const QByteArray &text)
