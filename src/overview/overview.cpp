@@ -29,6 +29,7 @@ const QColor red(255, 0, 0);
 const QColor white(255, 255, 255);
 const QColor grey(128, 128, 128);
 constexpr int plotHeightPx = 220;
+constexpr int alarmWidthPx = 160;
 
 QString celsius(double value)
 {
@@ -133,6 +134,8 @@ Overview::Overview(const BrokerSettings &settings, QWidget *parent)
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->verticalHeader()->hide();
+    table->setWordWrap(false);
+    table->setColumnWidth(Alarm, alarmWidthPx);
     table->horizontalHeader()->setStretchLastSection(true);
     connect(table->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex &current) {
@@ -174,6 +177,7 @@ Overview::Overview(const BrokerSettings &settings, QWidget *parent)
     refreshTimer.setInterval(refreshMs);
     connect(&refreshTimer, &QTimer::timeout, this, &Overview::refresh);
     refreshTimer.start();
+    choose(QString()); // the last hour, empty until a station is chosen
 }
 
 Overview::~Overview() = default;
@@ -209,6 +213,8 @@ void Overview::take(const QList<BrokerMessage> &messages)
 void Overview::choose(const QString &station)
 {
     chosen = station;
+    plot->xAxis->setLabel(station.isEmpty() ? QStringLiteral("Choose a station above")
+                                            : QStringLiteral("%1, the last hour").arg(station));
     QVector<double> when, temperatures, setpoints;
     for (const TrendPoint &point : board.trend(station)) {
         when << point.when;
