@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
 
@@ -60,7 +61,12 @@ public:
         if (port == 0 && !prepare())
             return false;
         err.clear();
-        process.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), file("mosquitto.conf")});
+        // Debian puts the broker in /usr/sbin, which a user's PATH may not hold
+        const QString program =
+            QStandardPaths::findExecutable(QStringLiteral("mosquitto")).isEmpty()
+                ? QStringLiteral("/usr/sbin/mosquitto")
+                : QStringLiteral("mosquitto");
+        process.start(program, {QStringLiteral("-c"), file("mosquitto.conf")});
         const QDeadlineTimer deadline(mosquittoStartMs);
         while (!err.contains(" running") && process.state() != QProcess::NotRunning &&
                !deadline.hasExpired())
