@@ -1,9 +1,9 @@
 // Measures the trend with a day of readings (replot time, memory) and the tick with a run recorded,
 // with and without run conditions.
+#include "answeringlink.h"
 #include "conditions/conditionwatch.h"
-#include "link/frames.h"
-#include "link/seriallink.h"
 #include "main/main.h"
+#include "measure.h"
 #include "run/runfeed.h"
 #include "trend/trendplot.h"
 #include "util/profilefile.h"
@@ -22,64 +22,16 @@
 #include <cstdio>
 #include <utility>
 
+using chamber::median;
+using chamber::Memory;
+using chamber::timedTicks;
+
 namespace {
 
 constexpr int readingsPerSecond = 4;
 constexpr int daySeconds = 24 * 60 * 60;
 constexpr int replots = 20;
 constexpr int ticks = 80;
-
-// A field of /proc/self/status or /proc/self/smaps_rollup, in kB.
-long procKb(const char *file, const QByteArray &field)
-{
-    QFile proc(QString::fromLatin1(file));
-    if (!proc.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : proc.readAll().split('\n'))
-        if (line.startsWith(field + ':'))
-            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
-
-// Scheduler time of the window's thread (the process's first) so far, in ns: the first field of
-// /proc/self/schedstat. The record's writer thread is not in it.
-qint64 cpuNs()
-{
-    QFile proc(QStringLiteral("/proc/self/schedstat"));
-    return proc.open(QIODevice::ReadOnly) ? proc.readAll().split(' ').value(0).toLongLong() : -1;
-}
-
-struct Memory
-{
-    double rssMb = procKb("/proc/self/status", "VmRSS") / 1024.0;
-    double pssMb = procKb("/proc/self/smaps_rollup", "Pss") / 1024.0;
-};
-
-// The controller at the far end answers every frame at once: a reading of 25.0 C to a poll, the
-// echo to a write.
-class AnsweringLink : public chamber::SerialLink
-{
-public:
-    bool OpenPort(const QString &, const QString &) override { return true; }
-    void ClosePort() override {}
-    void SendData(const QByteArray &frame) override
-    {
-        const QByteArray reading = QByteArray::fromHex("010302") + char(0) + char(250);
-        pending += frame.at(1) == 3 ? reading + chamber::calccrc(reading) : frame;
-        QTimer::singleShot(0, this, [this] { emit DataArrival(); });
-    }
-    QByteArray ReadData() override { return std::exchange(pending, {}); }
-    chamber::ErrorRecord lasterror() const override { return {}; }
-
-private:
-    QByteArray pending;
-};
-
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 QList<double> timedReplots(chamber::TrendPlot &plot)
 {
@@ -140,8 +92,7 @@ void benchTrend()
                 empty.pssMb, fed.pssMb);
 }
 
-// Ticks timed one by one, with the window's own timer stopped so that only ours run: their
-// durations in ms, and the CPU time they took in all.
+// Ticks timed one by one: their durations in ms, and the CPU time they took in all.
 struct TimedTicks
 {
     QList<double> ms;
@@ -154,17 +105,12 @@ struct TimedTicks
     }
 };
 
-TimedTicks timedTicks(chamber::main &window)
+TimedTicks timedCpuTicks(chamber::main &window)
 {
     TimedTicks timed;
-    const qint64 cpuBefore = cpuNs();
-    for (int i = 0; i < ticks; ++i) {
-        QElapsedTimer clock;
-        clock.start();
-        window.Timer1_Timer();
-        timed.ms << clock.nsecsElapsed() / 1e6;
-    }
-    timed.cpuUsPerTick = (cpuNs() - cpuBefore) / 1e3 / ticks;
+    const qint64 cpuBefore = chamber::cpuNs();
+    timed.ms = timedTicks(window, ticks);
+    timed.cpuUsPerTick = (chamber::cpuNs() - cpuBefore) / 1e3 / ticks;
     return timed;
 }
 
@@ -174,31 +120,25 @@ TimedTicks timedRun(chamber::main &window)
     auto *run = window.findChild<QCheckBox *>(QStringLiteral("cyclerun"));
     run->setChecked(true);
     window.Timer1_Timer(); // the first step also sends the setpoint
-    const TimedTicks timed = timedTicks(window);
+    const TimedTicks timed = timedCpuTicks(window);
     run->setChecked(false);
     return timed;
 }
 
 void benchTick()
 {
-    QTemporaryDir records;
-    AnsweringLink link;
-    chamber::main window(&link);
-    window.findChild<QTimer *>(QStringLiteral("Timer1"))->stop();
-    window.setRecordsFolder(records.path());
-    window.Form_Load();
-    window.show();
-    window.findChild<QComboBox *>(QStringLiteral("portselect"))->setCurrentIndex(1);
+    chamber::AnsweringWindow answering;
+    chamber::main &window = answering.window;
 
     auto *autoread = window.findChild<QCheckBox *>(QStringLiteral("autoread"));
     autoread->setChecked(true);
-    const TimedTicks polling = timedTicks(window);
+    const TimedTicks polling = timedCpuTicks(window);
     autoread->setChecked(false);
     const TimedTicks recording = timedRun(window);
     // The same run held to every condition: the band, the soak and the three alarm clocks, none
     // of them raised. The profile is the window's own, so only the conditions differ.
     QString error;
-    const QString profile = records.filePath(QStringLiteral("conditions.profile"));
+    const QString profile = answering.records.filePath(QStringLiteral("conditions.profile"));
     const auto conditions = chamber::parseConditionsLine(
         R"({"tolerance_c":0.5,"guaranteed_soak":true,"approach_limit_s":3600,)"
         R"("deviation_delay_s":60,"silence_limit_s":30})",

@@ -1,8 +1,11 @@
 // chamberctl: start-up of the operator program for the temperature chamber.
+#include "broker/brokerpublisher.h"
 #include "link/qtseriallink.h"
 #include "main/commandline.h"
 #include "main/main.h"
 #include "report/runreport.h"
+#include "overview/overview.h"
+#include "util/basicutilities.h"
 
 #include <QApplication>
 
@@ -41,11 +44,22 @@ int main(int argc, char *argv[])
     }
 
     QApplication app(argc, argv);
+    if (command.overview) {
+        chamber::Overview overview(command.broker);
+        overview.show();
+        return app.exec();
+    }
     chamber::QtSerialLink link;
     chamber::main window(&link);
     window.setReportProgram(QCoreApplication::applicationFilePath());
+    if (command.broker.enabled())
+        chamber::attachBroker(window, command.broker);
     window.Form_Load();
     window.show();
     window.applyStartOptions(command.options);
+    if (!command.brokerWarning.isEmpty()) {
+        chamber::basicutilities::alertWhenFree(QStringLiteral("Broker error"),
+                                               command.brokerWarning, 0);
+    }
     return app.exec();
 }

@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QSysInfo>
 #include <QtTest>
 
 using namespace chamber;
@@ -30,7 +31,7 @@ private slots:
         row("--help", 0,
             "Usage: chamberctl [options]\n|--port <COMn>|--profile <file>|"
             "--records <folder>|--auto|--operator <name>|--test-id <text>|--report <record>|"
-            "--output <file>");
+            "--output <file>|--mqtt <URL>|--mqtt-password-file <file>|--overview <URL>");
         row("--version", 0, "chamberctl " CHAMBERCTL_VERSION "\n");
         row("--colour", 2, "Unknown option 'colour'." + hint);
         row("run.profile", 2, "Unexpected argument 'run.profile'.");
@@ -44,6 +45,15 @@ private slots:
         row("--output run.pdf", 2, "--output goes with --report.");
         row("--report run.csv --port COM1", 2, "--report opens no window: --port does not go");
         row("--report no-such.csv", 2, "no-such.csv: No such file");
+        row("--mqtt mqtt://broker --mqtt-password=s3cret", 2,
+            "--mqtt-password is not accepted: every user of this computer can read a command "
+            "line. Put the password in the environment variable CHAMBERCTL_MQTT_PASSWORD, or in "
+            "a file named by --mqtt-password-file.");
+        row("--mqtt tcp://broker", 2, "--mqtt: 'tcp://broker' is not a broker URL");
+        row("--mqtt-user lab1", 2, "--mqtt-user is for publishing to a broker");
+        row("--overview mqtt://broker --port COM1", 2, "it takes no --port");
+        row("--mqtt mqtt://broker --mqtt-ca ca.crt", 2,
+            "--mqtt-ca: a certificate authority is only used with an mqtts:// URL");
     }
     // Run with a display platform that does not exist: a program that got as far as making its
     // window would abort instead of answering.
@@ -103,6 +113,75 @@ private slots:
         QVERIFY2(err.contains("run.csv: line 13: a number cannot be read"), qPrintable(err));
         QCOMPARE(report(whole.left(200), err), 2);
         QVERIFY2(err.contains("run.csv: line 6: the column names are missing"), qPrintable(err));
+    }
+
+    void brokerSettings_data()
+    {
+        QTest::addColumn<QByteArray>("conf"); // the settings file; a file "secret" lies beside it
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("variable"); // CHAMBERCTL_MQTT_PASSWORD; null: unset
+        QTest::addColumn<QString>("expected");    // "url user station password", or the warning
+        const QByteArray conf = "[mqtt]\nurl=mqtt://lab-broker:1884\nuser=lab2\nstation=north\n"
+                                "password-file=secret\n";
+        QTest::newRow("the settings file alone, the password file beside it")
+            << conf << QStringList() << QByteArray()
+            << "mqtt://lab-broker:1884 lab2 north from-file";
+        QTest::newRow("the command line wins")
+            << conf << QStringList({"--station", "south", "--mqtt", "mqtts://other"})
+            << QByteArray() << "mqtts://other lab2 south from-file";
+        QTest::newRow("the environment before the settings' password file")
+            << conf << QStringList() << QByteArray("from-env")
+            << "mqtt://lab-broker:1884 lab2 north from-env";
+        QTest::newRow("the password file of the command line before the environment")
+            << conf << QStringList({"--mqtt-password-file", "other-secret"})
+            << QByteArray("from-env") << "mqtt://lab-broker:1884 lab2 north from-other-file";
+        QTest::newRow("the host name when no station is named")
+            << QByteArray("[mqtt]\nurl=mqtt://lab-broker\n") << QStringList() << QByteArray()
+            << "mqtt://lab-broker  " + QSysInfo::machineHostName() + ' ';
+        QTest::newRow("a wrong URL in the settings: the window opens all the same")
+            << QByteArray("[mqtt]\nurl=ftp://lab-broker\n") << QStringList() << QByteArray()
+            << "mqtt/url in %1: 'ftp://lab-broker' is not a broker URL";
+    }
+    // The broker's settings: the options, the settings file and the password's places, in that
+    // order; a fault in the settings file is said, and the chamber's window opens all the same.
+    void brokerSettings()
+    {
+        QFETCH(QByteArray, conf);
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, variable);
+        QFETCH(QString, expected);
+        QTemporaryDir config;
+        QVERIFY(QDir(config.path()).mkpath("chamberctl"));
+        const auto write = [&config](const QString &name, const QByteArray &text) {
+            QFile file(config.filePath(name));
+            return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+        };
+        QVERIFY(write("chamberctl/chamberctl.conf", conf) &&
+                write("chamberctl/secret", "from-file\n") &&
+                write("other-secret", "from-other-file"));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+        const QString file = settingsFile();
+        if (variable.isNull())
+            qunsetenv("CHAMBERCTL_MQTT_PASSWORD");
+        else
+            qputenv("CHAMBERCTL_MQTT_PASSWORD", variable);
+        const QString folder = QDir::currentPath();
+        QDir::setCurrent(config.path());
+        const CommandLine command = parseCommandLine(QStringList("chamberctl") << arguments);
+        QDir::setCurrent(folder);
+        qunsetenv("CHAMBERCTL_MQTT_PASSWORD");
+        qunsetenv("XDG_CONFIG_HOME");
+
+        QVERIFY2(!command.exitStatus, qPrintable(command.errors));
+        const BrokerSettings &broker = command.broker;
+        if (expected.contains("%1")) {
+            QVERIFY2(command.brokerWarning.startsWith(expected.arg(file)),
+                     qPrintable(command.brokerWarning));
+            return;
+        }
+        QCOMPARE(command.brokerWarning, QString());
+        QCOMPARE(QStringList({broker.url, broker.user, broker.station, broker.password}).join(' '),
+                 expected);
     }
 
     // A port the scan did not find is reported, the list stays on "Select", and "Auto" waits for

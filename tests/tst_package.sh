@@ -27,6 +27,7 @@ done
 # Computed by dpkg-shlibdeps from the binaries, so each library shows with its package's version.
 depends=$(dpkg-deb -f "$deb" Depends)
 for p in libc6 libqt6core6 libqt6widgets6 libqt6serialport6 libqcustomplot2.1-qt6 libmodbus5 \
+    libpaho-mqttpp3-1 libpaho-mqtt1.3 \
     qt6-qpa-plugins; do
     grep -qE "(^|, )$p( |,|$)" <<<"$depends" || fail "Depends lacks $p: $depends"
 done

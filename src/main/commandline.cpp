@@ -5,7 +5,15 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QSysInfo>
+
+#include <functional>
+#include <optional>
 
 #include <algorithm>
 
@@ -62,7 +70,98 @@ QString misusedOption(const QStringList &arguments, qsizetype at, const QStringL
     return {};
 }
 
+const char passwordVariable[] = "CHAMBERCTL_MQTT_PASSWORD";
+
+// A broker setting and where it came from: an option, or a key of the settings file.
+struct Setting
+{
+    QString value;
+    QString source; // "--mqtt", or "mqtt/url in /home/lab/.config/chamberctl/chamberctl.conf"
+    bool fromFile = false;
+};
+
+struct BrokerError
+{
+    QString message;
+    bool fromFile = false;
+};
+
+// The password: the first line of the file, whose line end is not part of it.
+std::optional<QString> readPassword(const QString &path, QString &error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    const QString password =
+        QString::fromUtf8(file.readLine()).remove(QLatin1Char('\n')).remove(QLatin1Char('\r'));
+    if (password.isEmpty()) {
+        error = QStringLiteral("%1 holds no password").arg(path);
+        return std::nullopt;
+    }
+    return password;
+}
+
+// The broker settings from the options, the settings file and the environment; url is the
+// broker's URL and where it came from (empty: no broker).
+std::optional<BrokerSettings> brokerSettings(const Setting &url,
+                                             const std::function<Setting(const char *)> &pick,
+                                             BrokerError &error)
+{
+    const auto fail = [&error](const Setting &setting, const QString &message) {
+        error = {QStringLiteral("%1: %2").arg(setting.source, message), setting.fromFile};
+        return std::nullopt;
+    };
+    BrokerSettings settings;
+    settings.url = url.value;
+    QString problem;
+    const std::optional<BrokerAddress> address = parseBrokerUrl(url.value, problem);
+    if (!address)
+        return fail(url, problem);
+    settings.address = *address;
+    settings.user = pick("user").value;
+
+    const Setting passwordFile = pick("password-file");
+    if (!passwordFile.value.isEmpty() && !passwordFile.fromFile) {
+        const std::optional<QString> password = readPassword(passwordFile.value, problem);
+        if (!password)
+            return fail(passwordFile, problem);
+        settings.password = *password;
+    } else if (qEnvironmentVariableIsSet(passwordVariable)) {
+        settings.password = qEnvironmentVariable(passwordVariable);
+    } else if (!passwordFile.value.isEmpty()) {
+        const std::optional<QString> password = readPassword(passwordFile.value, problem);
+        if (!password)
+            return fail(passwordFile, problem);
+        settings.password = *password;
+    }
+
+    const Setting ca = pick("ca");
+    settings.caFile = ca.value;
+    if (!ca.value.isEmpty() && !settings.address.tls)
+        return fail(ca, QStringLiteral("a certificate authority is only used with an mqtts:// "
+                                       "URL"));
+    if (!ca.value.isEmpty() && !QFileInfo(ca.value).isReadable())
+        return fail(ca, QStringLiteral("cannot read %1").arg(ca.value));
+
+    const Setting station = pick("station");
+    settings.station = station.value.isEmpty() ? QSysInfo::machineHostName() : station.value;
+    if (!validStation(settings.station))
+        return fail(station, QStringLiteral("'%1' cannot name a station: it names one level of "
+                                            "the topic, so it needs a character and takes no "
+                                            "'/', '+' or '#'")
+                                 .arg(settings.station));
+    return settings;
+}
+
 } // namespace
+
+QString settingsFile()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/chamberctl/chamberctl.conf");
+}
 
 CommandLine parseCommandLine(const QStringList &arguments)
 {
@@ -109,8 +208,41 @@ CommandLine parseCommandLine(const QStringList &arguments)
                                     QStringLiteral("With --report: write the report to <file> "
                                                    "(default: beside the record, .pdf)."),
                                     QStringLiteral("file"));
-    parser.addOptions(
-        {help, version, port, profile, records, autoread, operatorName, testId, report, output});
+    const QCommandLineOption mqtt(QStringLiteral("mqtt"),
+                                  QStringLiteral("Publish what this station does to the MQTT "
+                                                 "broker at <URL>: mqtt://host[:port] or, with "
+                                                 "TLS, mqtts://host[:port]. Without it nothing "
+                                                 "connects anywhere."),
+                                  QStringLiteral("URL"));
+    const QCommandLineOption user(QStringLiteral("mqtt-user"),
+                                  QStringLiteral("The user name to give the broker."),
+                                  QStringLiteral("name"));
+    const QCommandLineOption passwordFile(
+        QStringLiteral("mqtt-password-file"),
+        QStringLiteral("Read the broker's password from the first line of <file>. Else it is "
+                       "taken from the environment variable %1; never from the command line, "
+                       "where every user of the computer can read it.")
+            .arg(QLatin1String(passwordVariable)),
+        QStringLiteral("file"));
+    const QCommandLineOption ca(QStringLiteral("mqtt-ca"),
+                                QStringLiteral("Trust the broker's certificate only when the "
+                                               "authority in <file> signed it (default: the "
+                                               "system's trust store). The host name is always "
+                                               "checked."),
+                                QStringLiteral("file"));
+    const QCommandLineOption station(QStringLiteral("station"),
+                                     QStringLiteral("Publish under chamberctl/<name>/ (default: "
+                                                    "the host name)."),
+                                     QStringLiteral("name"));
+    const QCommandLineOption overview(QStringLiteral("overview"),
+                                      QStringLiteral("Open the read-only lab overview of the "
+                                                     "stations publishing to the broker at <URL>, "
+                                                     "instead of the chamber's window."),
+                                      QStringLiteral("URL"));
+    const QList<QCommandLineOption> options = {
+        help,   version, port, profile, records,      autoread, operatorName, testId,
+        report, output,  mqtt, user,    passwordFile, ca,       station,      overview};
+    parser.addOptions(options);
 
     CommandLine command;
     const auto bad = [&command](const QString &message) {
@@ -120,16 +252,25 @@ CommandLine parseCommandLine(const QStringList &arguments)
         command.exitStatus = badUsage;
         return command;
     };
-    const QStringList longNames = {QStringLiteral("help"),    QStringLiteral("version"),
-                                   QStringLiteral("port"),    QStringLiteral("profile"),
-                                   QStringLiteral("records"), QStringLiteral("auto")};
-    const QStringList takingValues = {QStringLiteral("--port"), QStringLiteral("--profile"),
-                                      QStringLiteral("--records")};
+    QStringList longNames;
+    QStringList takingValues;
+    for (const QCommandLineOption &option : options) {
+        const QString name = option.names().constLast();
+        longNames << name;
+        if (!option.valueName().isEmpty())
+            takingValues << QStringLiteral("--") + name;
+    }
     for (qsizetype at = 1; at < arguments.size() && arguments[at] != QLatin1String("--"); ++at) {
         if (takingValues.contains(arguments[at])) {
             ++at; // a value, even one that begins with a dash
             continue;
         }
+        if (arguments[at].section(QLatin1Char('='), 0, 0) == QLatin1String("--mqtt-password"))
+            return bad(QStringLiteral("--mqtt-password is not accepted: every user of this "
+                                      "computer can read a command line. Put the password in "
+                                      "the environment variable %1, or in a file named by "
+                                      "--mqtt-password-file.")
+                           .arg(QLatin1String(passwordVariable)));
         const QString message = misusedOption(arguments, at, longNames, QStringLiteral("hv"));
         if (!message.isEmpty())
             return bad(message);
@@ -190,12 +331,80 @@ CommandLine parseCommandLine(const QStringList &arguments)
         return bad(QStringLiteral("--output goes with --report."));
     if (parser.isSet(report)) {
         for (const QCommandLineOption *windowOption :
-             {&port, &profile, &records, &autoread, &operatorName, &testId}) {
+             {&port, &profile, &records, &autoread, &operatorName, &testId, &mqtt, &user,
+              &passwordFile, &ca, &station, &overview}) {
             if (parser.isSet(*windowOption))
                 return bad(QStringLiteral("--report opens no window: --%1 does not go with it.")
                                .arg(windowOption->names().constFirst()));
         }
     }
+
+    // The broker: options first, then the settings file.
+    const QString file = settingsFile();
+    const QSettings stored(file, QSettings::IniFormat);
+    const QDir storedFolder = QFileInfo(file).dir();
+    const QList<std::pair<const QCommandLineOption *, const char *>> brokerOptions = {
+        {&mqtt, "url"},
+        {&user, "user"},
+        {&passwordFile, "password-file"},
+        {&ca, "ca"},
+        {&station, "station"}};
+    const auto pick = [&](const char *key) {
+        const QString storedKey = QStringLiteral("mqtt/") + QLatin1String(key);
+        for (const auto &[option, name] : brokerOptions) {
+            if (qstrcmp(name, key) != 0 || !parser.isSet(*option))
+                continue;
+            QString value = parser.value(*option);
+            if (!value.isEmpty() && (option == &passwordFile || option == &ca))
+                value = QFileInfo(value).absoluteFilePath();
+            return Setting{value, QStringLiteral("--") + option->names().constFirst(), false};
+        }
+        QString value = stored.value(storedKey).toString();
+        if (!value.isEmpty() && (qstrcmp(key, "password-file") == 0 || qstrcmp(key, "ca") == 0))
+            value = QFileInfo(storedFolder, value).absoluteFilePath();
+        return Setting{value, QStringLiteral("%1 in %2").arg(storedKey, file), true};
+    };
+    if (parser.isSet(overview)) {
+        for (const QCommandLineOption *other :
+             {&port, &profile, &records, &autoread, &mqtt, &station, &operatorName, &testId}) {
+            if (parser.isSet(*other))
+                return bad(QStringLiteral("--overview opens the lab overview alone, with no "
+                                          "chamber: it takes no --%1.")
+                               .arg(other->names().constFirst()));
+        }
+    }
+    if (parser.isSet(mqtt) && parser.value(mqtt).isEmpty())
+        return bad(QStringLiteral("--mqtt needs a broker URL, not an empty one."));
+    if (parser.isSet(overview) && parser.value(overview).isEmpty())
+        return bad(QStringLiteral("--overview needs a broker URL, not an empty one."));
+    const Setting url = parser.isSet(overview)
+                            ? Setting{parser.value(overview), QStringLiteral("--overview"), false}
+                            : pick("url");
+    if (url.value.isEmpty()) {
+        for (const auto &[option, name] : brokerOptions) {
+            if (parser.isSet(*option))
+                return bad(QStringLiteral("--%1 is for publishing to a broker: name it with "
+                                          "--mqtt URL.")
+                               .arg(option->names().constFirst()));
+        }
+        return command;
+    }
+    if (stored.contains(QStringLiteral("mqtt/password"))) {
+        command.brokerWarning = QStringLiteral("mqtt/password in %1 is not read: keep the "
+                                               "password in a file of its own, readable only by "
+                                               "you, and name it with mqtt/password-file.")
+                                    .arg(file);
+    }
+    BrokerError error;
+    const std::optional<BrokerSettings> settings = brokerSettings(url, pick, error);
+    if (!settings && (!error.fromFile || parser.isSet(overview)))
+        return bad(error.message);
+    if (!settings) {
+        command.brokerWarning = error.message + QStringLiteral(". Nothing is published.");
+        return command;
+    }
+    command.broker = *settings;
+    command.overview = parser.isSet(overview);
     return command;
 }
 

@@ -1,6 +1,8 @@
 // The command line of chamberctl: its options, read before any window exists.
 #pragma once
 
+#include "broker/brokersettings.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -26,6 +28,13 @@ struct CommandLine
     // beside the record). No window opens.
     QString reportRecord;
     QString reportOutput;
+    // The broker to publish to (--mqtt and its options, else the settings file); with --overview,
+    // the broker whose stations the overview shows.
+    BrokerSettings broker;
+    bool overview = false; // the lab overview alone, with no chamber window
+    // Why the settings file's broker settings were not taken; the window opens all the same, with
+    // nothing published, and says so.
+    QString brokerWarning;
     // Set when the program must end without a window: 0 after --help or --version, 2 after a
     // bad option or argument. output goes to stdout, errors to stderr.
     std::optional<int> exitStatus;
@@ -33,8 +42,14 @@ struct CommandLine
     QString errors;
 };
 
-// Reads arguments (the program's name first). Needs no QCoreApplication, so that --help,
-// --version and a bad option work where no display can be opened.
+// The settings file: ~/.config/chamberctl/chamberctl.conf (QSettings INI). Its keys mqtt/url,
+// mqtt/user, mqtt/password-file, mqtt/ca and mqtt/station stand in for the options of the same
+// names, so that the desktop entry needs no arguments; the command line wins.
+QString settingsFile();
+
+// Reads arguments (the program's name first), the settings file and the environment
+// (CHAMBERCTL_MQTT_PASSWORD). Needs no QCoreApplication, so that --help, --version and a bad
+// option work where no display can be opened.
 CommandLine parseCommandLine(const QStringList &arguments);
 
 } // namespace chamber

@@ -101,6 +101,10 @@ public:
     std::array<LineShape, 2> Line2{};
     std::array<LineShape, 8> Line3{};
 
+signals:
+    // A port was opened (its name) or let go (empty).
+    void portChanged(const QString &port);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;

@@ -22,10 +22,12 @@ void main::portselect_Click()
         }
         portready = true;
         cyclerun->setEnabled(true);
+        emit portChanged(portselect->itemText(chosen));
     } else if (chosen == 0 && portready) {
         rs232->ClosePort();
         portready = false;
         cyclerun->setEnabled(false);
+        emit portChanged(QString());
     }
 }
 
@@ -33,6 +35,7 @@ void main::dropPort(const ErrorRecord &error)
 {
     rs232->ClosePort();
     portready = false;
+    emit portChanged(QString());
     if (cyclerun->isChecked()) {
         losingPort = true;
         cyclerun->setChecked(false); // ends the run through its click handler
