@@ -11,8 +11,8 @@ namespace chamber {
 
 namespace {
 
-const QString alarmPrefix = QStringLiteral("alarm: ");
-const QString alarmAcknowledged = QStringLiteral("alarm acknowledged");
+using watchEvents::alarmPrefix;
+const QString &alarmAcknowledged = watchEvents::acknowledged;
 
 QJsonValue number(double value)
 {

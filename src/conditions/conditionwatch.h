@@ -12,14 +12,6 @@ namespace chamber {
 
 class RunFeed;
 
-// The events of the watch, as the run record names them.
-namespace watchEvents {
-inline const QString soakPaused = QStringLiteral("soak paused");
-inline const QString soakResumed = QStringLiteral("soak resumed");
-inline const QString alarmPrefix = QStringLiteral("alarm: ");
-inline const QString acknowledged = QStringLiteral("alarm acknowledged");
-} // namespace watchEvents
-
 // The kinds of alarm, each raised only when its condition is set.
 namespace alarmKinds {
 inline const QString notReached = QStringLiteral("setpoint not reached"); // approach_limit_s

@@ -15,7 +15,7 @@ namespace {
 
 const QString completedEnding = QStringLiteral("completed");
 const QString approaching = QStringLiteral("approaching point ");
-const QString alarmPrefix = QStringLiteral("alarm: ");
+using watchEvents::alarmPrefix;
 // The dwell clock counts whole seconds in 250 ms ticks and lets a dwell end up to 0.75 s early;
 // readings come every 250 ms. A dwell this close to its plan was held for it.
 constexpr double dwellClockSlackS = 1.0;

@@ -59,6 +59,15 @@ struct RunFact
     std::shared_ptr<const RunSetup> setup; // the run's, while inRun; null outside a run
 };
 
+// The events of a run's conditions, as the run record names them; the alarm's kind follows its
+// prefix ("alarm: out of tolerance").
+namespace watchEvents {
+inline const QString soakPaused = QStringLiteral("soak paused");
+inline const QString soakResumed = QStringLiteral("soak resumed");
+inline const QString alarmPrefix = QStringLiteral("alarm: ");
+inline const QString acknowledged = QStringLiteral("alarm acknowledged");
+} // namespace watchEvents
+
 // The event column of a fact's row: "" for a reading, "run started", "setpoint sent" ("manual
 // setpoint" outside a run), "phase change", "new cycle", an event's or an end's own text.
 QString factEvent(const RunFact &fact);
