@@ -3,9 +3,12 @@
 
 #include <qcustomplot.h>
 
+#include <QElapsedTimer>
 #include <QTimer>
 
 namespace chamber {
+
+class PhaseBands;
 
 // Times are seconds since the epoch (QCustomPlot's date-time keys), passed in by the caller.
 class TrendPlot : public QCustomPlot
@@ -16,9 +19,10 @@ public:
     // A day is kept at least; older points are dropped, so memory stays bounded (at four readings
     // a second, about 6 MB of readings).
     static constexpr double keptSeconds = 25 * 60 * 60;
-    // The live view moves on with the clock at this pace. Readings come four times a second, but
-    // a pixel of the live view spans more than a second: redrawing for each would cost CPU and
-    // show nothing new.
+    // The plot is redrawn at most this often, and only when what it shows has changed: the live
+    // view moves on with the clock at this pace. Readings come four times a second, but a pixel
+    // of the live view spans more than a second: redrawing for each would cost CPU and show
+    // nothing new.
     static constexpr int liveRedrawMs = 1000;
 
     explicit TrendPlot(QWidget *parent = nullptr);
@@ -38,29 +42,34 @@ public:
     QCPGraph *readings() const { return readingGraph; }
     QCPGraph *singleReadings() const { return singleGraph; }
     QCPGraph *setpoints() const { return setpointGraph; }
-    QCPGraph *phaseBand(const QString &phase) const;
+    // The times of the bands of phase ("Heat", "Cool" or "Wait"), oldest first; the band in
+    // progress reaches the present.
+    QList<QCPRange> phaseBand(const QString &phase) const;
     QCPGraph *cycleMarks() const { return cycleGraph; }
 
 protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    QCPGraph *addBandGraph(const QColor &colour);
-    void advance(double when, bool redrawNow);
+    void advance(double when);
+    void showPresent();
+    void redrawIfChanged();
     void fitValueAxis();
 
     QCPGraph *readingGraph = nullptr;
     QCPGraph *singleGraph = nullptr;
     QCPGraph *setpointGraph = nullptr;
-    QCPGraph *heatBand = nullptr;
-    QCPGraph *coolBand = nullptr;
-    QCPGraph *waitBand = nullptr;
-    QCPGraph *activeBand = nullptr; // the band of the phase in progress, if any
+    PhaseBands *bands = nullptr;
     QCPGraph *cycleGraph = nullptr;
     QTimer redrawTimer;
+    QElapsedTimer sinceRedraw;
     bool live = true;
-    bool dirty = false;
+    int activeKind = -1; // the band in progress, if any
     double latest = 0;
+    double keptFrom = -qInf();
+    // The times whose drawing changed since the last redraw; empty when lowest > highest.
+    double changedLowest = -qInf();
+    double changedHighest = qInf();
 };
 
 } // namespace chamber
