@@ -196,6 +196,42 @@ private slots:
         QCOMPARE(recordLines(rig.records.filePath("lost")).last().section(',', 7), "port lost");
     }
 
+    // A click, or a right-click and Escape, leaves the trend following the newest reading; a drag
+    // of the time axis leaves the view where the operator put it, with a note that says so, until
+    // a double-click.
+    void lookingBack()
+    {
+        TrendPlot plot;
+        plot.resize(513, 207);
+        plot.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&plot));
+        plot.replot();
+        auto *note = control<QLabel>(plot, "lookingBack");
+        const QPoint centre = plot.axisRect()->rect().center();
+        double newest = plot.xAxis->range().upper;
+        const auto follows = [&] {
+            plot.addReading(newest += 5, 20.0);
+            return plot.isLive() && plot.xAxis->range().upper == newest && !note->isVisible();
+        };
+        QTest::mouseClick(&plot, Qt::LeftButton, {}, centre);
+        QTest::mouseClick(&plot, Qt::RightButton, {}, centre);
+        QVERIFY(follows());
+
+        QTest::mousePress(&plot, Qt::LeftButton, {}, centre);
+        QTest::mouseMove(&plot, centre + QPoint(60, 0));
+        QTest::mouseRelease(&plot, Qt::LeftButton, {}, centre + QPoint(60, 0));
+        const QCPRange dragged = plot.xAxis->range();
+        QVERIFY(dragged.upper < newest);
+        plot.addReading(newest += 5, 20.0);
+        QVERIFY(!plot.isLive() && plot.xAxis->range() == dragged);
+        QVERIFY(note->isVisible() && plot.rect().contains(note->geometry()));
+        QCOMPARE(note->text(), QStringLiteral("Looking back — double-click for live"));
+        QCOMPARE(note->accessibleName(), note->text());
+
+        QTest::mouseDClick(&plot, Qt::LeftButton, {}, centre);
+        QVERIFY(follows());
+    }
+
     // One alert names the file and the reason, and the run goes on unrecorded: a folder that
     // can't be made (a path under a regular file, even for root), and a disk that fills up during
     // the run (a file size limit fails writes with EFBIG as a full disk fails them with ENOSPC).

@@ -3,6 +3,9 @@
 
 #include "trend/phasebands.h"
 
+#include <QLabel>
+#include <QScopedValueRollback>
+
 #include <algorithm>
 
 namespace chamber {
@@ -12,6 +15,7 @@ namespace {
 constexpr int tickFontPoints = 8;
 constexpr double leastValueSpan = 2.0;   // degrees C shown at least, so noise doesn't fill the plot
 constexpr double valueMarginShare = 0.1; // room above and below the data
+constexpr int noteMarginPx = 4;
 
 // The phases that have a band, in the order of PhaseBands' kinds.
 const QStringList bandPhases = {QStringLiteral("Heat"), QStringLiteral("Cool"),
@@ -107,12 +111,27 @@ TrendPlot::TrendPlot(QWidget *parent)
         unnamed->removeFromLegend();
     axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
 
+    note = new QLabel(this);
+    note->setObjectName(QStringLiteral("lookingBack"));
+    note->setAttribute(Qt::WA_TransparentForMouseEvents); // a double-click on it is for the plot
+    QPalette palette = note->palette();
+    palette.setColor(QPalette::Window, QColor(255, 255, 255, 200));
+    note->setPalette(palette);
+    note->setAutoFillBackground(true);
+    note->setMargin(2);
+    note->hide();
+    setLookingBackNote(QStringLiteral("Looking back — double-click for live"));
+    connect(this, &QCustomPlot::afterLayout, this, &TrendPlot::placeNote);
+
     axisRect()->setRangeDrag(Qt::Horizontal);
     axisRect()->setRangeZoom(Qt::Horizontal);
     setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
-    // the operator took the time axis: stop following until a double-click
-    connect(this, &QCustomPlot::mousePress, this, [this] { live = false; });
-    connect(this, &QCustomPlot::mouseWheel, this, [this] { live = false; });
+    // A click, or a right-click for the menu, leaves the range alone: only a drag or the wheel
+    // moves it, and then the operator has taken the time axis.
+    connect(xAxis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this, [this] {
+        if (!movingRange)
+            setLive(false);
+    });
     connect(this, &QCustomPlot::mouseDoubleClick, this, &TrendPlot::followLive);
     connect(this, &QCustomPlot::beforeReplot, this, &TrendPlot::fitValueAxis);
     connect(this, &QCustomPlot::afterReplot, this, [this] {
@@ -178,9 +197,21 @@ void TrendPlot::addCycleMark(double when)
 
 void TrendPlot::followLive()
 {
-    live = true;
+    setLive(true);
     showPresent();
     replot(rpQueuedReplot);
+}
+
+void TrendPlot::setLookingBackNote(const QString &text)
+{
+    note->setText(text);
+    note->setAccessibleName(text);
+    placeNote();
+}
+
+QString TrendPlot::lookingBackNote() const
+{
+    return note->text();
 }
 
 void TrendPlot::showEvent(QShowEvent *event)
@@ -213,7 +244,29 @@ void TrendPlot::advance(double when)
 
 void TrendPlot::showPresent()
 {
+    const QScopedValueRollback moving(movingRange, true);
     xAxis->setRange(latest - liveSpanSeconds, latest);
+}
+
+void TrendPlot::setLive(bool on)
+{
+    live = on;
+    if (on) {
+        note->hide();
+    } else if (note->isHidden()) {
+        placeNote();
+        note->show();
+    }
+}
+
+void TrendPlot::placeNote()
+{
+    // bottom right of the plot area: the legend holds the top left and the window's notice of a
+    // silent controller the top
+    note->adjustSize();
+    const QRect area = axisRect()->rect();
+    note->move(area.right() - note->width() - noteMarginPx,
+               area.bottom() - note->height() - noteMarginPx);
 }
 
 void TrendPlot::redrawIfChanged()

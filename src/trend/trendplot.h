@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+class QLabel;
+
 namespace chamber {
 
 class PhaseBands;
@@ -35,9 +37,13 @@ public:
     void setPhase(double when, const QString &phase);
     void addCycleMark(double when);
 
-    // The last liveSpanSeconds, following new data; dragging or zooming the time axis leaves it.
+    // The last liveSpanSeconds, following new data and the clock. Only the operator's dragging or
+    // zooming of the time axis leaves it, and then the note says so until a double-click.
     void followLive();
     bool isLive() const { return live; }
+    // What the note over the plot says while the view does not follow the present.
+    void setLookingBackNote(const QString &text);
+    QString lookingBackNote() const;
 
     QCPGraph *readings() const { return readingGraph; }
     QCPGraph *singleReadings() const { return singleGraph; }
@@ -53,6 +59,8 @@ protected:
 private:
     void advance(double when);
     void showPresent();
+    void setLive(bool on);
+    void placeNote();
     void redrawIfChanged();
     void fitValueAxis();
 
@@ -61,10 +69,12 @@ private:
     QCPGraph *setpointGraph = nullptr;
     PhaseBands *bands = nullptr;
     QCPGraph *cycleGraph = nullptr;
+    QLabel *note = nullptr;
     QTimer redrawTimer;
     QElapsedTimer sinceRedraw;
     bool live = true;
-    int activeKind = -1; // the band in progress, if any
+    bool movingRange = false; // the range is being moved here, not by the operator
+    int activeKind = -1;      // the band in progress, if any
     double latest = 0;
     double keptFrom = -qInf();
     // The times whose drawing changed since the last redraw; empty when lowest > highest.
