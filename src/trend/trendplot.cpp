@@ -7,6 +7,7 @@
 #include <QScopedValueRollback>
 
 #include <algorithm>
+#include <cmath>
 
 namespace chamber {
 
@@ -16,6 +17,7 @@ constexpr int tickFontPoints = 8;
 constexpr double leastValueSpan = 2.0;   // degrees C shown at least, so noise doesn't fill the plot
 constexpr double valueMarginShare = 0.1; // room above and below the data
 constexpr int noteMarginPx = 4;
+constexpr double longestRedrawMs = 60 * 60 * 1000; // a view of years would overflow the timer
 
 // The phases that have a band, in the order of PhaseBands' kinds.
 const QStringList bandPhases = {QStringLiteral("Heat"), QStringLiteral("Cool"),
@@ -137,7 +139,14 @@ TrendPlot::TrendPlot(QWidget *parent)
     connect(this, &QCustomPlot::afterReplot, this, [this] {
         changedLowest = qInf();
         changedHighest = -qInf();
-        sinceRedraw.start();
+        // The present moves on by a pixel in this time: a redraw any sooner shows nothing new.
+        // A pixel of a wide view spans minutes (of a day, about three), so a day in view costs
+        // no more than the live view.
+        const double pixelMs = 1000 * xAxis->range().size() / std::max(1, axisRect()->width());
+        const int interval =
+            int(std::clamp(std::ceil(pixelMs), double(liveRedrawMs), longestRedrawMs));
+        if (redrawTimer.interval() != interval)
+            redrawTimer.setInterval(interval);
     });
 
     redrawTimer.setInterval(liveRedrawMs);
@@ -273,18 +282,10 @@ void TrendPlot::redrawIfChanged()
 {
     if (!isVisible())
         return;
-    if (live) {
-        replot(rpQueuedReplot); // the time axis moved on with the clock
-        return;
-    }
-    // Looking back, the view changes only where new data falls inside it. A pixel of a wide view
-    // spans minutes (of a day, about three): what came in is drawn once a pixel's time has passed
-    // since the last redraw, so that a day in view costs no more than the live view.
+    // Live, the time axis has moved on with the clock; looking back, the view changes only where
+    // new data falls inside it.
     const QCPRange shown = xAxis->range();
-    if (changedLowest > shown.upper || changedHighest < shown.lower)
-        return;
-    const double pixelMs = 1000 * shown.size() / std::max(1, axisRect()->width());
-    if (!sinceRedraw.isValid() || sinceRedraw.elapsed() >= pixelMs)
+    if (live || (changedLowest <= shown.upper && changedHighest >= shown.lower))
         replot(rpQueuedReplot);
 }
 

@@ -3,7 +3,6 @@
 
 #include <qcustomplot.h>
 
-#include <QElapsedTimer>
 #include <QTimer>
 
 class QLabel;
@@ -21,10 +20,10 @@ public:
     // A day is kept at least; older points are dropped, so memory stays bounded (at four readings
     // a second, about 6 MB of readings).
     static constexpr double keptSeconds = 25 * 60 * 60;
-    // The plot is redrawn at most this often, and only when what it shows has changed: the live
-    // view moves on with the clock at this pace. Readings come four times a second, but a pixel
-    // of the live view spans more than a second: redrawing for each would cost CPU and show
-    // nothing new.
+    // The plot is redrawn at most this often, and only when what it shows has changed: as the
+    // present moves on by a pixel of the view, and no sooner than this. Readings come four times a
+    // second, but a pixel of the live view spans more than a second: redrawing for each would
+    // cost CPU and show nothing new.
     static constexpr int liveRedrawMs = 1000;
 
     explicit TrendPlot(QWidget *parent = nullptr);
@@ -70,8 +69,7 @@ private:
     PhaseBands *bands = nullptr;
     QCPGraph *cycleGraph = nullptr;
     QLabel *note = nullptr;
-    QTimer redrawTimer;
-    QElapsedTimer sinceRedraw;
+    QTimer redrawTimer; // every pixel's time of the view, a second at least
     bool live = true;
     bool movingRange = false; // the range is being moved here, not by the operator
     int activeKind = -1;      // the band in progress, if any
