@@ -1,5 +1,5 @@
-// Measures the trend with a day of readings (replot time, memory) and the tick with a run recorded,
-// with and without run conditions.
+// Measures the trend with a day of a run (replot time, memory, CPU) and the tick with a run
+// recorded, with and without run conditions.
 #include "answeringlink.h"
 #include "conditions/conditionwatch.h"
 #include "main/main.h"
@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -20,6 +21,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 using chamber::median;
@@ -32,6 +34,7 @@ constexpr int readingsPerSecond = 4;
 constexpr int daySeconds = 24 * 60 * 60;
 constexpr int replots = 20;
 constexpr int ticks = 80;
+constexpr int defaultLiveSeconds = 60;
 
 QList<double> timedReplots(chamber::TrendPlot &plot)
 {
@@ -45,7 +48,68 @@ QList<double> timedReplots(chamber::TrendPlot &plot)
     return times;
 }
 
-void benchTrend()
+// A run of short dwells, as the chamber goes through it: every 8 s it heats from 25 to 35 C in
+// 1 s, holds 3 s, cools back in 1 s and holds 3 s, each approach a setpoint sent and each cycle
+// marked. Feeds the reading of quarter-second number i and what happens with it.
+class ShortDwells
+{
+public:
+    static constexpr int cycleQuarters = 8 * readingsPerSecond;
+
+    void feed(chamber::TrendPlot &plot, qint64 i, double when) const
+    {
+        const int quarter = int(i % cycleQuarters);
+        switch (quarter) {
+        case 0:
+            plot.addCycleMark(when);
+            plot.addSetpoint(when, 35.0);
+            plot.setPhase(when, QStringLiteral("Heat"));
+            break;
+        case 1 * readingsPerSecond:
+        case 5 * readingsPerSecond:
+            plot.setPhase(when, QStringLiteral("Wait"));
+            break;
+        case 4 * readingsPerSecond:
+            plot.addSetpoint(when, 25.0);
+            plot.setPhase(when, QStringLiteral("Cool"));
+            break;
+        default:
+            break;
+        }
+        const double step = 10.0 / readingsPerSecond;
+        double celsius = 35.0;
+        if (quarter < readingsPerSecond)
+            celsius = 25.0 + step * (quarter + 1);
+        else if (quarter >= 4 * readingsPerSecond && quarter < 5 * readingsPerSecond)
+            celsius = 35.0 - step * (quarter - 4 * readingsPerSecond + 1);
+        else if (quarter >= 5 * readingsPerSecond)
+            celsius = 25.0;
+        plot.addReading(when, celsius + (i % 7) * 0.02);
+    }
+};
+
+// The share of a core this process takes while readings and phases come in real time, four a
+// second, for seconds; what the plot shows is left as it is.
+double liveCpuPercent(chamber::TrendPlot &plot, const ShortDwells &run, qint64 &quarter,
+                      int seconds)
+{
+    QTimer feeder;
+    feeder.setTimerType(Qt::PreciseTimer);
+    feeder.setInterval(1000 / readingsPerSecond);
+    QObject::connect(&feeder, &QTimer::timeout, [&] {
+        run.feed(plot, quarter++, QDateTime::currentMSecsSinceEpoch() / 1000.0);
+    });
+    QEventLoop loop;
+    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+    const qint64 cpu0 = chamber::cpuNs();
+    QElapsedTimer wall;
+    wall.start();
+    feeder.start();
+    loop.exec();
+    return 100.0 * double(chamber::cpuNs() - cpu0) / double(wall.nsecsElapsed());
+}
+
+void benchTrend(int liveSeconds)
 {
     const Memory before;
     chamber::TrendPlot plot;
@@ -54,32 +118,25 @@ void benchTrend()
     QCoreApplication::processEvents();
     const Memory empty;
 
-    // A day of a chamber cycling between 25 and 75 C every 20 minutes, with a setpoint, a phase
-    // and, every hour, a new cycle at each turn.
+    // A day of that run of short dwells, ending now.
+    const ShortDwells run;
     const double end = QDateTime::currentMSecsSinceEpoch() / 1000.0;
     const double start = end - daySeconds;
     QElapsedTimer feeding;
     feeding.start();
-    for (int i = 0; i < daySeconds * readingsPerSecond; ++i) {
-        const double when = start + double(i) / readingsPerSecond;
-        const int step = i % (1200 * readingsPerSecond);
-        if (step == 0) {
-            const bool up = (i / (1200 * readingsPerSecond)) % 2 == 0;
-            plot.addSetpoint(when, up ? 75.0 : 25.0);
-            plot.setPhase(when, up ? QStringLiteral("Heat") : QStringLiteral("Cool"));
-            if (i % (3600 * readingsPerSecond) == 0)
-                plot.addCycleMark(when);
-        }
-        plot.addReading(when, 50.0 + 25.0 * std::sin(i * 0.0001) + (i % 7) * 0.1);
-    }
+    qint64 quarter = 0;
+    for (; quarter < qint64(daySeconds) * readingsPerSecond; ++quarter)
+        run.feed(plot, quarter, start + double(quarter) / readingsPerSecond);
     const double feedMs = feeding.nsecsElapsed() / 1e6;
+    plot.followLive();
     const QList<double> live = timedReplots(plot);
     plot.xAxis->setRange(start, end);
     const QList<double> day = timedReplots(plot);
     const Memory fed;
 
-    std::printf("trend: %d readings (24 h at %d/s) fed in %.0f ms, %.2f us each; %d kept\n",
-                daySeconds * readingsPerSecond, readingsPerSecond, feedMs,
+    std::printf("trend: a day of a run with 3 s dwells (8 s cycles: %d readings, %d phases, %d "
+                "cycles) fed in %.0f ms, %.2f us a reading; %d readings kept\n",
+                daySeconds * readingsPerSecond, daySeconds / 8 * 4, daySeconds / 8, feedMs,
                 feedMs * 1000 / (daySeconds * readingsPerSecond), plot.readings()->data()->size());
     std::printf("  replot, live view (last 10 min): median %.2f ms, slowest %.2f ms\n",
                 median(live), *std::max_element(live.begin(), live.end()));
@@ -90,6 +147,17 @@ void benchTrend()
                 "day (growth %.1f MB, target: under 30 MB); PSS %.1f / %.1f / %.1f MB\n",
                 before.rssMb, empty.rssMb, fed.rssMb, fed.rssMb - empty.rssMb, before.pssMb,
                 empty.pssMb, fed.pssMb);
+
+    // The run goes on in real time: first followed live, then with the day and a quarter of an
+    // hour ahead in view, so that each new reading lands inside it.
+    plot.followLive();
+    const double following = liveCpuPercent(plot, run, quarter, liveSeconds);
+    const double now = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+    plot.xAxis->setRange(now - daySeconds, now + 15 * 60);
+    const double zoomedOut = liveCpuPercent(plot, run, quarter, liveSeconds);
+    std::printf("  CPU while the run goes on (%d s each, /proc/self/task/*/schedstat): live view "
+                "%.3f %% of a core, whole day in view %.3f %% (target: under 1 %%)\n",
+                liveSeconds, following, zoomedOut);
 }
 
 // Ticks timed one by one: their durations in ms, and the CPU time they took in all.
@@ -215,7 +283,8 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     std::printf("platform %s\n", qPrintable(QGuiApplication::platformName()));
-    benchTrend();
+    const int liveSeconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : defaultLiveSeconds;
+    benchTrend(liveSeconds);
     benchTick();
     benchWatch();
     return 0;

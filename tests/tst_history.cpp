@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QtTest>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 
@@ -189,9 +190,17 @@ private slots:
         const QString readInRun = rig.given.join(' ');
         // each setpoint a step: where it begins and how far it holds
         QCOMPARE(values(plot->setpoints()), "24.0 24.0 26.0 26.0 22.0 22.0 25.0 25.0 25.0 25.0");
-        QCOMPARE(values(plot->phaseBand("Heat")) + " | " + values(plot->phaseBand("Cool")) + " | " +
-                     values(plot->phaseBand("Wait")) + " | " + values(plot->cycleMarks()),
-                 "1.0 1.0 0.0 | 1.0 1.0 0.0 | 1.0 1.0 0.0 1.0 1.0 0.0 | 1.0");
+        // a band for each phase, one after the other, and a mark for the one cycle
+        const QList<QCPRange> heat = plot->phaseBand("Heat"), cool = plot->phaseBand("Cool"),
+                              wait = plot->phaseBand("Wait");
+        QCOMPARE(QList<qsizetype>({heat.size(), cool.size(), wait.size()}),
+                 QList<qsizetype>({1, 1, 2}));
+        const QList<double> edges = {heat[0].lower, heat[0].upper, wait[0].upper, cool[0].upper,
+                                     wait[1].upper};
+        QVERIFY(std::is_sorted(edges.begin(), edges.end()) && edges.first() < edges.last());
+        QVERIFY(wait[0].lower == heat[0].upper && cool[0].lower == wait[0].upper &&
+                wait[1].lower == cool[0].upper);
+        QCOMPARE(values(plot->cycleMarks()), "1.0");
 
         // a run that ends with its port lost, on record
         rig.window.setRecordsFolder(rig.records.filePath("lost"));
@@ -322,6 +331,42 @@ private slots:
         QVERIFY(openThroughout);
         QVERIFY2(waitAt >= 0 && nextAt - waitAt >= 3000 && nextAt - waitAt <= 4600,
                  qPrintable(QString("dwell of 4 s took %1 ms").arg(nextAt - waitAt)));
+    }
+
+    // A click, or a right-click and Escape, leaves the trend following the newest reading; a drag
+    // of the time axis leaves the view where the operator put it, with a note that says so, until
+    // a double-click.
+    void followingLive()
+    {
+        TrendPlot plot;
+        plot.resize(513, 207);
+        plot.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&plot));
+        plot.replot();
+        auto *note = control<QLabel>(plot, "lookingBack");
+        const QPoint centre = plot.axisRect()->rect().center();
+        double newest = plot.xAxis->range().upper;
+        const auto follows = [&] {
+            plot.addReading(newest += 5, 20.0);
+            return plot.isLive() && plot.xAxis->range().upper == newest && !note->isVisible();
+        };
+        QTest::mouseClick(&plot, Qt::LeftButton, {}, centre);
+        QTest::mouseClick(&plot, Qt::RightButton, {}, centre);
+        QVERIFY(follows());
+
+        QTest::mousePress(&plot, Qt::LeftButton, {}, centre);
+        QTest::mouseMove(&plot, centre + QPoint(60, 0));
+        QTest::mouseRelease(&plot, Qt::LeftButton, {}, centre + QPoint(60, 0));
+        const QCPRange dragged = plot.xAxis->range();
+        QVERIFY(dragged.upper < newest);
+        plot.addReading(newest += 5, 20.0);
+        QVERIFY(!plot.isLive() && plot.xAxis->range() == dragged);
+        QVERIFY(note->isVisible() && plot.rect().contains(note->geometry()));
+        QCOMPARE(note->text(), QStringLiteral("Looking back — double-click for live"));
+        QCOMPARE(note->accessibleName(), note->text());
+
+        QTest::mouseDClick(&plot, Qt::LeftButton, {}, centre);
+        QVERIFY(follows());
     }
 
     // One alert names the file and the reason, and the run goes on unrecorded: a folder that

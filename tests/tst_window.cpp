@@ -9,10 +9,13 @@
 #include <QAbstractItemView>
 #include <QDialogButtonBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
 
 #include <csignal>
+#include <functional>
+#include <utility>
 
 #include <sys/resource.h>
 
@@ -34,17 +37,23 @@ QByteArray contents(const QString &path)
 }
 
 // The window, a folder of its own, and an operator who answers the file selection dialog by
-// typing name into filename and clicking "OK", or "Cancel" when name is empty.
+// typing name into filename and clicking "OK", or "Cancel" when name is empty; or once in a way
+// of their own, answer.
 struct ProfileRig : WindowRig
 {
     ProfileRig()
     {
         QObject::connect(&poll, &QTimer::timeout, [this] {
             auto *dialog = qobject_cast<Z_selectfile *>(QApplication::activeModalWidget());
-            if (!dialog || !dialog->windowHandle()->isExposed())
+            if (!dialog || !dialog->windowHandle()->isExposed() || !dialog->isActiveWindow())
                 return; // looked at again on the next poll
             patterns << dialog->pattern();
             dialog->setPath(folder.path());
+            if (answer) {
+                // once: a dialog the answer left open is cancelled on the next poll
+                std::exchange(answer, nullptr)(dialog);
+                return;
+            }
             dialog->filename->setPlainText(name);
             QTest::mouseClick(name.isEmpty() ? dialog->cancelbutton : dialog->okbutton,
                               Qt::LeftButton);
@@ -81,6 +90,7 @@ struct ProfileRig : WindowRig
 
     QTemporaryDir folder;
     QString name;
+    std::function<void(Z_selectfile *)> answer;
     QStringList patterns; // of each file selection dialog shown
     QTimer poll;
     QMenu menu;
@@ -314,6 +324,46 @@ private slots:
         QCOMPARE(rig.alerts.titles(),
                  QStringList({"Save profile", "Save profile", "Profile error", "Save profile"}));
         QVERIFY2(rig.alerts.seen[2].text.contains(saved), qPrintable(rig.alerts.seen[2].text));
+    }
+
+    // Without a mouse: Tab to the file list, Down, and Enter collects the file highlighted and
+    // leaves the dialog open; Tab leads on from the name box to "OK". With one click on a file,
+    // "OK" takes it although no name was collected.
+    void profileChosenWithoutTyping()
+    {
+        ProfileRig rig;
+        for (const QString name : {"a.profile", "b.profile"}) {
+            QFile file(rig.folder.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(goodFile));
+        }
+        const QString loaded = "175.0 175.0 0.2 25.3 10 0 3600 1 999 1 1";
+        QString collected;
+        rig.answer = [&](Z_selectfile *dialog) {
+            const auto key = [&](Qt::Key key) { QTest::keyClick(dialog->windowHandle(), key); };
+            key(Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), dialog->filelist);
+            key(Qt::Key_Down);
+            key(Qt::Key_Return);
+            collected = dialog->isVisible() ? dialog->filename->toPlainText() : "(closed)";
+            for (int i = 0; i < 3; ++i)
+                key(Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), dialog->okbutton);
+            key(Qt::Key_Return);
+        };
+        rig.shortcut(Qt::Key_O);
+        QCOMPARE(collected, QStringLiteral("b.profile"));
+        QCOMPARE(rig.shown(), loaded);
+
+        rig.field("setpoints(0)")->setText("1");
+        rig.answer = [&](Z_selectfile *dialog) {
+            QListWidget *list = dialog->filelist;
+            const QRect entry = list->visualItemRect(list->item(1));
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, entry.center());
+            QTest::mouseClick(dialog->okbutton, Qt::LeftButton);
+        };
+        rig.entry("Open profile…")->trigger();
+        QCOMPARE(rig.shown(), loaded);
+        QCOMPARE(rig.alerts.titles(), QStringList());
     }
 
     // A file that can't be read changes no field and says so once, naming it; a good one sets

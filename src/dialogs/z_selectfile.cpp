@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -95,6 +96,7 @@ Z_selectfile::Z_selectfile(QWidget *parent)
     filename = place(new QPlainTextEdit(this), {45, 45, 2685, 780}, QStringLiteral("filename"),
                      QStringLiteral("File names"));
     filename->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    filename->setTabChangesFocus(true); // names hold no tabs, and "OK" must be a Tab away
 
     okbutton = place(new QPushButton(QStringLiteral("OK"), this), {2820, 5220, 2430, 330},
                      QStringLiteral("okbutton"), QStringLiteral("OK"));
@@ -136,6 +138,7 @@ Z_selectfile::Z_selectfile(QWidget *parent)
     connect(drivelist, &QComboBox::currentIndexChanged, this, &Z_selectfile::drivelist_Change);
     connect(dirlist, &QListWidget::itemActivated, this, &Z_selectfile::dirlist_Activated);
     connect(filelist, &QListWidget::itemDoubleClicked, this, &Z_selectfile::filelist_DblClick);
+    filelist->installEventFilter(this); // Enter, the keyboard's double-click
     connect(okbutton, &QPushButton::clicked, this, &Z_selectfile::okbutton_Click);
     connect(cancelbutton, &QPushButton::clicked, this, &Z_selectfile::cancelbutton_Click);
 }
@@ -192,6 +195,23 @@ void Z_selectfile::reject()
     // Escape is a cancel: a caller must not take the names for a choice
     filename->clear();
     QDialog::reject();
+}
+
+bool Z_selectfile::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == filelist && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            // The list passes Enter on to the dialog, whose default button would close it with
+            // no name collected. A double-click selects what it collects; so does Enter, when
+            // the entry with the focus is the only one that could be meant.
+            if (filelist->selectedItems().isEmpty() && filelist->currentItem())
+                filelist->currentItem()->setSelected(true);
+            filelist_DblClick();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void Z_selectfile::showEvent(QShowEvent *event)

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QShortcut>
 
@@ -79,7 +80,7 @@ void main::saveProfile()
 
 // Runs the shared file selection dialog as its contract asks: pattern set, shown modally, the
 // name read from filename and the folder from the file list, then destroyed. Empty after
-// "Cancel", the close box or "OK" with no name.
+// "Cancel", the close box or "OK" with neither a name nor one file highlighted.
 QString main::chooseProfileFile(const QString &title)
 {
     Z_selectfile *dialog = Z_selectfile::instance();
@@ -87,10 +88,11 @@ QString main::chooseProfileFile(const QString &title)
     dialog->setPattern(QStringLiteral("*.") + profileSuffix);
     if (!profileFolder.isEmpty())
         dialog->setPath(profileFolder); // a folder removed since then leaves the dialog's own
+    bool accepted = false;
     {
         basicutilities::PumpScope pumping;
         // pumps events: tick and replies may run here
-        dialog->exec();
+        accepted = dialog->exec() == QDialog::Accepted;
     }
     // Several names may have been collected, one a line; a profile is one file, the first.
     QString name;
@@ -99,6 +101,10 @@ QString main::chooseProfileFile(const QString &title)
         if (!name.isEmpty())
             break;
     }
+    // "OK" with no name collected takes the one file highlighted, as every file dialog does.
+    const QList<QListWidgetItem *> highlighted = dialog->filelist->selectedItems();
+    if (accepted && name.isEmpty() && highlighted.size() == 1)
+        name = highlighted.first()->text();
     const QString folder = dialog->path();
     Z_selectfile::release();
     if (name.isEmpty())
