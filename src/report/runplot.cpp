@@ -26,15 +26,12 @@ RunPlotData::RunPlotData()
     : readings(QSharedPointer<QCPGraphDataContainer>::create())
     , setpoints(QSharedPointer<QCPGraphDataContainer>::create())
     , cycles(QSharedPointer<QCPGraphDataContainer>::create())
-{
-    for (auto &band : bands)
-        band = QSharedPointer<QCPGraphDataContainer>::create();
-}
+{}
 
 void RunPlotData::endBand(double when)
 {
     if (activeBand >= 0)
-        bands[size_t(activeBand)]->add(QCPGraphData(when, 0));
+        bands.append({bandBegin, when, activeBand});
     activeBand = -1;
 }
 
@@ -63,8 +60,7 @@ void RunPlotData::take(const RunFact &fact)
         if (band != activeBand) {
             endBand(when);
             activeBand = band;
-            if (activeBand >= 0)
-                bands[size_t(activeBand)]->add(QCPGraphData(when, 1));
+            bandBegin = when;
         }
         break;
     }
@@ -118,20 +114,12 @@ RunPlot::RunPlot(QWidget *parent)
     ticker->setTickCount(6);
     xAxis->setTicker(ticker);
 
-    // The bands and cycle marks run from 0 to 1 on a hidden axis of their own, filling the height.
+    // The same bands as the live trend's: a day of short dwells draws as fast as a few.
+    addLayer(QStringLiteral("bands"), layer(QStringLiteral("main")), limBelow);
+    bands = new PhaseBands(xAxis, QStringLiteral("bands"),
+                           {pale(255, 0, 0), pale(0, 0, 255), pale(0, 255, 0)});
+    // The cycle marks run from 0 to 1 on a hidden axis of their own, filling the height.
     yAxis2->setRange(0, 1);
-    const auto bandGraph = [this](const QColor &colour) {
-        QCPGraph *graph = addGraph(xAxis, yAxis2);
-        graph->setLineStyle(QCPGraph::lsStepLeft);
-        graph->setPen(Qt::NoPen);
-        graph->setBrush(colour);
-        graph->setAdaptiveSampling(false); // a band of a few points must keep its exact edges
-        graph->removeFromLegend();
-        return graph;
-    };
-    bandGraphs[RunPlotData::Heat] = bandGraph(pale(255, 0, 0));
-    bandGraphs[RunPlotData::Cool] = bandGraph(pale(0, 0, 255));
-    bandGraphs[RunPlotData::Wait] = bandGraph(pale(0, 255, 0));
     cycleGraph = addGraph(xAxis, yAxis2);
     cycleGraph->setLineStyle(QCPGraph::lsImpulse);
     cycleGraph->setPen(QPen(QColor(80, 80, 80), 1, Qt::DashLine));
@@ -156,8 +144,15 @@ void RunPlot::showRun(const RunPlotData &data)
 {
     readingGraph->setData(data.readings);
     setpointGraph->setData(data.setpoints);
-    for (size_t i = 0; i < bandGraphs.size(); ++i)
-        bandGraphs[i]->setData(data.bands[i]);
+    bands->removeBefore(qInf());
+    double bandEnd = -qInf();
+    for (const RunPlotData::BandSpan &band : data.bands) {
+        if (band.begin > bandEnd)
+            bands->begin(bandEnd, -1); // a time without a phase between two bands
+        bands->begin(band.begin, band.kind);
+        bandEnd = band.end;
+    }
+    bands->begin(bandEnd, -1);
     cycleGraph->setData(data.cycles);
     if (data.isEmpty())
         return;

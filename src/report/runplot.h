@@ -2,6 +2,7 @@
 #pragma once
 
 #include "run/runfact.h"
+#include "trend/phasebands.h"
 
 #include <qcustomplot.h>
 
@@ -21,9 +22,17 @@ struct RunPlotData
     bool isEmpty() const { return first > last; }
     QDateTime firstSeen() const;
 
+    // A phase's band: from begin to end, of kind (Heat, Cool or Wait).
+    struct BandSpan
+    {
+        double begin;
+        double end;
+        int kind;
+    };
+
     QSharedPointer<QCPGraphDataContainer> readings;
     QSharedPointer<QCPGraphDataContainer> setpoints;
-    std::array<QSharedPointer<QCPGraphDataContainer>, BandCount> bands;
+    QList<BandSpan> bands; // in time order, never overlapping
     QSharedPointer<QCPGraphDataContainer> cycles;
     double first = qInf(); // seconds since the epoch
     double last = -qInf();
@@ -33,6 +42,7 @@ private:
     void endBand(double when);
 
     int activeBand = -1;
+    double bandBegin = 0;
     double lastSetpoint = qQNaN();
 };
 
@@ -51,7 +61,7 @@ public:
 private:
     QCPGraph *readingGraph = nullptr;
     QCPGraph *setpointGraph = nullptr;
-    std::array<QCPGraph *, RunPlotData::BandCount> bandGraphs{};
+    PhaseBands *bands = nullptr;
     QCPGraph *cycleGraph = nullptr;
 };
 
