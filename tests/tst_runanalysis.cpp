@@ -28,9 +28,11 @@ QByteArray record(const QByteArray &conditions, const QList<QByteArray> &rows,
     // each row: "elapsed temperature setpoint phase cycle errors event", "-" for an empty field
     for (const QByteArray &row : rows) {
         const QList<QByteArray> f = row.split(' ');
-        const QByteArray event = f.mid(6).join(' ');
+        QByteArray event = f.mid(6).join(' ');
         if (!namesPoints && event.startsWith("approaching"))
             continue;
+        if (event.contains(','))
+            event = '"' + event + '"';
         const double elapsed = f[0].toDouble();
         const QDateTime when =
             QDateTime::fromString("2026-12-06T14:00:00.000+01:00", Qt::ISODateWithMs)
@@ -205,6 +207,29 @@ private slots:
                "alarms 0 silent 0 errors 1 fail\n"
                "c1p2 - approach 0 rate - over - held 3/3 band 3/0 dwell 25..25.1~25.05 "
                "alarms 0 silent 0 errors 0 pass\nfail completed";
+
+        // Killed 1 s into point 1's dwell and resumed 100 s later: its setpoint approached
+        // again, then only the 2 s left of its dwell, and the run goes on as before.
+        QList<QByteArray> resumed = wholeRun.mid(0, 10);
+        resumed += {"103.5 - 30.0 Hold 1 0 resumed after restart, gap 100 s",
+                    "103.75 29.0 30.0 Hold 1 0",
+                    "103.75 - 30.0 Heat 1 0 phase change",
+                    "103.75 - 30.0 Heat 1 0 approaching point 1",
+                    "103.75 - 30.0 Heat 1 0 setpoint sent",
+                    "104.25 30.0 30.0 Heat 1 0",
+                    "104.25 - 30.0 Wait 1 0 phase change",
+                    "104.75 30.1 30.0 Wait 1 0"};
+        for (const QByteArray &row : wholeRun.mid(11)) { // from point 2's approach on
+            QList<QByteArray> f = row.split(' ');
+            f[0] = QByteArray::number(f[0].toDouble() + 100.75);
+            resumed << f.join(' ');
+        }
+        QTest::newRow("resumed after a restart: one point, its dwell held in two parts")
+            << record(band, resumed)
+            << "c1p1 heat approach 2 rate 136 over 0.3 held 3/3 band 3/0 dwell 30.1..30.3~30.2 "
+               "alarms 0 silent 0 errors 1 pass\n"
+               "c1p2 cool approach 2 rate -89.143 over 0.1 held 3/3 band 3/0 dwell 25..25.1~25.05 "
+               "alarms 0 silent 0 errors 0 pass\npass completed";
 
         QByteArray cut = record(band, wholeRun.mid(0, 16));
         cut.chop(10); // in the row of 7.5 s

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace chamber {
 
@@ -66,6 +67,8 @@ void main::startcycle()
     dwellcount = 0;
     atSetpoint = false;
     runPoint = -1;
+    resumePoint = -1;
+    resumeDwell.reset();
 }
 
 void main::stopcycle()
@@ -86,6 +89,8 @@ void main::stopcycle()
     cyclestep = -1;
     dwellcount = 0;
     runPoint = -1;
+    resumePoint = -1;
+    resumeDwell.reset();
     for (int i = 0; i < 4; ++i) {
         setBackground(setpoints[i], white);
         setBackground(dwells[i], white);
@@ -128,8 +133,15 @@ void main::Timer1_Timer()
     notePoll();
     // pumps events: tick and replies may run here
     transmit(QStringLiteral("readtemp"), 0);
-    if (cyclerun->isChecked() && cyclestep >= 0 && cyclestep <= 7)
+    if (cyclerun->isChecked() && resumePoint >= 0) {
+        // a resumed run approaches its point again, but only from a temperature read now
+        if (resumeHeard) {
+            const int point = std::exchange(resumePoint, -1);
+            approachStart(point, 2 * point + 1);
+        }
+    } else if (cyclerun->isChecked() && cyclestep >= 0 && cyclestep <= 7) {
         takeStep(cyclestep);
+    }
     // pumps events: tick and replies may run here
     resendSetpoint();
     inTick = false;
@@ -236,6 +248,8 @@ void main::dwellStart(int point)
     const double seconds = readnumber(tmult->text()) * readnumber(dwells[point]->text());
     // rounded half to even like the frames; clamped first so that no conversion can overflow
     dwellcount = qint64(std::nearbyint(std::clamp(seconds, 0.0, longestDwellSeconds)));
+    if (resumeDwell) // what was left of it when the program ended
+        dwellcount = *std::exchange(resumeDwell, std::nullopt);
     cyclemode->setText(QStringLiteral("Wait"));
     setBackground(cyclemode, green);
 }

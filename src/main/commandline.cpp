@@ -12,10 +12,9 @@
 #include <QStandardPaths>
 #include <QSysInfo>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
-
-#include <algorithm>
 
 namespace chamber {
 
@@ -239,8 +238,14 @@ CommandLine parseCommandLine(const QStringList &arguments)
                                                      "stations publishing to the broker at <URL>, "
                                                      "instead of the chamber's window."),
                                       QStringLiteral("URL"));
+    const QCommandLineOption recover(
+        QStringLiteral("recover"),
+        QStringLiteral("When the last run did not end (a crash, a power cut): ask what to do "
+                       "(ask, the default), resume it, end it at 25.0 °C, or leave the chamber "
+                       "as it is."),
+        QStringLiteral("resume|end|leave|ask"));
     const QList<QCommandLineOption> options = {
-        help,   version, port, profile, records,      autoread, operatorName, testId,
+        help,   version, port, profile, records,      autoread, operatorName, testId,  recover,
         report, output,  mqtt, user,    passwordFile, ca,       station,      overview};
     parser.addOptions(options);
 
@@ -315,6 +320,20 @@ CommandLine parseCommandLine(const QStringList &arguments)
     if (!absolute(records, command.options.records))
         return bad(QStringLiteral("--records needs a folder name, not an empty one."));
     command.options.autoread = parser.isSet(autoread);
+    if (parser.isSet(recover)) {
+        const QString choice = parser.value(recover);
+        const QList<std::pair<QString, RecoveryChoice>> choices = {
+            {QStringLiteral("ask"), RecoveryChoice::Ask},
+            {QStringLiteral("resume"), RecoveryChoice::Resume},
+            {QStringLiteral("end"), RecoveryChoice::End},
+            {QStringLiteral("leave"), RecoveryChoice::Leave}};
+        const auto found = std::find_if(choices.begin(), choices.end(),
+                                        [&](const auto &c) { return c.first == choice; });
+        if (found == choices.end())
+            return bad(QStringLiteral("--recover takes resume, end, leave or ask, not '%1'.")
+                           .arg(choice));
+        command.options.recover = found->second;
+    }
     for (const auto &[option, value] : {std::pair{&operatorName, &command.options.operatorName},
                                         std::pair{&testId, &command.options.testId}}) {
         *value = parser.value(*option).simplified(); // one line in a record's comment
@@ -331,8 +350,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
         return bad(QStringLiteral("--output goes with --report."));
     if (parser.isSet(report)) {
         for (const QCommandLineOption *windowOption :
-             {&port, &profile, &records, &autoread, &operatorName, &testId, &mqtt, &user,
-              &passwordFile, &ca, &station, &overview}) {
+             {&port, &profile, &records, &autoread, &operatorName, &testId, &recover, &mqtt,
+              &user, &passwordFile, &ca, &station, &overview}) {
             if (parser.isSet(*windowOption))
                 return bad(QStringLiteral("--report opens no window: --%1 does not go with it.")
                                .arg(windowOption->names().constFirst()));
@@ -366,7 +385,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
     };
     if (parser.isSet(overview)) {
         for (const QCommandLineOption *other :
-             {&port, &profile, &records, &autoread, &mqtt, &station, &operatorName, &testId}) {
+             {&port, &profile, &records, &autoread, &mqtt, &station, &operatorName, &testId,
+              &recover}) {
             if (parser.isSet(*other))
                 return bad(QStringLiteral("--overview opens the lab overview alone, with no "
                                           "chamber: it takes no --%1.")

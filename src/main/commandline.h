@@ -2,6 +2,7 @@
 #pragma once
 
 #include "broker/brokersettings.h"
+#include "dialogs/recoverydialog.h"
 
 #include <QString>
 #include <QStringList>
@@ -19,6 +20,8 @@ struct StartOptions
     bool autoread = false;
     QString operatorName; // who runs the tests, for the records; empty: not given
     QString testId;
+    // What to do with the last run when it did not end; asked by default.
+    RecoveryChoice recover = RecoveryChoice::Ask;
 };
 
 struct CommandLine

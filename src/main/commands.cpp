@@ -8,6 +8,8 @@
 #include <QCheckBox>
 #include <QLineEdit>
 
+#include <utility>
+
 namespace chamber {
 
 void main::Command1_Click(int Index)
@@ -37,7 +39,9 @@ void main::Command1_Click(int Index)
 
 void main::cyclerun_Click()
 {
-    if (cyclerun->isChecked()) {
+    if (cyclerun->isChecked() && resuming) {
+        beginResumedRun(*std::exchange(resuming, std::nullopt));
+    } else if (cyclerun->isChecked()) {
         cycles[1]->setText(QStringLiteral("0"));
         startcycle();
         beginRun();

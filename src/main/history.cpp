@@ -179,6 +179,7 @@ void main::noteReply(const Reply &reply)
         silenceEnds();
     if (reply.kind != Reply::Temperature)
         return;
+    resumeHeard = true;
     RunFact fact = factNow(unansweredPolls >= 0 ? RunFact::Reading : RunFact::SingleReading);
     fact.temperature = reply.value / 10.0;
     feed->tell(fact);
@@ -197,6 +198,7 @@ void main::noteSent(const QByteArray &frame)
         return;
     }
     pendingWrite.sent(tenths);
+    ++setpointsSent;
     tell(RunFact::SetpointSent);
 }
 

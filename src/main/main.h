@@ -1,7 +1,9 @@
 // The main window "Temperature controller": the whole operator interface and its handlers.
 #pragma once
 
+#include "dialogs/recoverydialog.h"
 #include "link/pendingwrite.h"
+#include "recovery/runstanding.h"
 #include "link/seriallink.h"
 #include "run/runfact.h"
 
@@ -88,6 +90,9 @@ public:
     // The program that makes each run's report from its record ("chamberctl --report"); none
     // is made until it is set.
     void setReportProgram(const QString &program);
+    // After the port scan: the last run record, when its run did not end, taken up again, ended
+    // at the rest setpoint or left as it is; Ask offers the three (src/main/recovery.cpp).
+    void offerRecovery(RecoveryChoice choice);
     // Who runs the tests and under which test ID, for the records of the runs to come.
     void setRunSigner(const QString &operatorName, const QString &testId);
 
@@ -185,6 +190,12 @@ private:
     void savePlot(bool pdf);
     void openRunRecord();
     void openRecordsFolder();
+    // A run that the program ended without ending (src/main/recovery.cpp).
+    void recover(const RunStanding &standing, RecoveryChoice choice);
+    bool openRecordedPort(const RunStanding &standing);
+    void resumeRun(const RunStanding &standing);
+    void beginResumedRun(const RunStanding &standing);
+    void endAfterRestart(const RunStanding &standing);
 
     SerialLink *rs232;
 
@@ -272,6 +283,14 @@ private:
     bool runCompleted = false; // the step machine ended the run after its last cycle
     PendingWrite pendingWrite; // the last setpoint written, until its echo confirms it
     bool resending = false;    // the setpoint frame about to go out is a resend
+    int setpointsSent = 0;     // setpoint frames that went out on the line, resends aside
+    // A run taken up again after a restart: "Run" ticked for it resumes it instead of beginning a
+    // new one; its point is approached again once a reading has come, and its dwell is what was
+    // left of it.
+    std::optional<RunStanding> resuming;
+    int resumePoint = -1;
+    bool resumeHeard = false;
+    std::optional<qint64> resumeDwell;
 };
 
 } // namespace chamber

@@ -33,6 +33,7 @@ void main::applyStartOptions(const StartOptions &options)
     }
     if (!options.port.isEmpty())
         choosePort(options.port);
+    offerRecovery(options.recover);
 }
 
 void main::choosePort(const QString &name)

@@ -11,6 +11,8 @@
 #ifdef Q_OS_WIN
 #include <io.h>
 #else
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -79,7 +81,32 @@ bool deleted(int handle)
 #endif
 }
 
+// Marks the file as being written for as long as it is open here, for recordInUse().
+void lockOpen(int handle)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(handle); // Windows shares no file that is open for writing
+#else
+    ::flock(handle, LOCK_EX | LOCK_NB);
+#endif
+}
+
 } // namespace
+
+bool recordInUse(const QString &path)
+{
+#ifdef Q_OS_WIN
+    QFile file(path);
+    return file.exists() && !file.open(QIODevice::ReadWrite);
+#else
+    const int handle = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (handle < 0)
+        return false;
+    const bool locked = ::flock(handle, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(handle); // lets go of a lock taken here
+    return locked;
+#endif
+}
 
 RecordWriter::RecordWriter(QObject *parent)
     : QObject(parent)
@@ -99,6 +126,12 @@ RecordWriter::~RecordWriter()
 int RecordWriter::open(const QString &folder, const QString &name, const QByteArray &preamble)
 {
     push(Open{++lastFile, folder, name, preamble});
+    return lastFile;
+}
+
+int RecordWriter::append(const QString &path, qint64 wholeBytes)
+{
+    push(Open{++lastFile, QString(), path, {}, wholeBytes});
     return lastFile;
 }
 
@@ -191,6 +224,19 @@ void RecordWriter::writer()
         for (Job &job : batch) {
             if (const Open *opening = std::get_if<Open>(&job)) {
                 auto out = std::make_unique<Output>();
+                if (opening->folder.isEmpty()) {
+                    out->file.setFileName(opening->name);
+                    if (!out->file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
+                        fail(opening->file, *out, out->file.errorString());
+                    else if (!out->file.resize(opening->wholeBytes) ||
+                             !out->file.seek(opening->wholeBytes))
+                        fail(opening->file, *out, out->file.errorString());
+                    else
+                        lockOpen(out->file.handle());
+                    out->whole = opening->wholeBytes;
+                    outputs[opening->file] = std::move(out);
+                    continue;
+                }
                 const int folderError = makeFolders(opening->folder);
                 const QString base = QDir(opening->folder).filePath(opening->name);
                 QString path = base;
@@ -203,6 +249,8 @@ void RecordWriter::writer()
                 else if (!out->file.open(QIODevice::WriteOnly | QIODevice::NewOnly |
                                          QIODevice::Unbuffered))
                     fail(opening->file, *out, out->file.errorString());
+                else
+                    lockOpen(out->file.handle());
                 write(opening->file, *out, opening->preamble);
                 outputs[opening->file] = std::move(out);
             } else if (const Line *line = std::get_if<Line>(&job)) {

@@ -24,6 +24,9 @@ public:
 
     // name in folder (made when missing); a name taken already gets a number: "_2.csv", "_3.csv".
     int open(const QString &folder, const QString &name, const QByteArray &preamble);
+    // A record written before, taken up again at its end: whatever follows its first wholeBytes
+    // (a row torn by a crash) is cut off first.
+    int append(const QString &path, qint64 wholeBytes);
     void write(int file, const QByteArray &bytes);
     void close(int file); // once the rows before have been written
 
@@ -41,9 +44,10 @@ private:
     struct Open
     {
         int file;
-        QString folder;
+        QString folder; // empty when taking up the file at name again
         QString name;
         QByteArray preamble;
+        qint64 wholeBytes = 0;
     };
     struct Line
     {
@@ -68,5 +72,9 @@ private:
     bool stopping = false;
     std::thread thread;
 };
+
+// Whether a program is writing the record at path now: every file the writer has open is locked,
+// and the lock goes with the program however it ends.
+bool recordInUse(const QString &path);
 
 } // namespace chamber

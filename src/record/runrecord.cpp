@@ -130,8 +130,11 @@ void RunRecord::take(const RunFact &fact)
         return;
     if (fact.kind == RunFact::RunBegun) {
         end();
-        file = writer_->open(folder_, recordFileName(fact.setup->started, fact.setup->port),
-                             recordPreamble(*fact.setup) + recordHeader());
+        if (const auto &resumed = fact.setup->resumed)
+            file = writer_->append(resumed->record, resumed->wholeBytes);
+        else
+            file = writer_->open(folder_, recordFileName(fact.setup->started, fact.setup->port),
+                                 recordPreamble(*fact.setup) + recordHeader());
         files.insert(file);
     }
     if (file != 0) {
@@ -141,6 +144,14 @@ void RunRecord::take(const RunFact &fact)
     }
     if (fact.kind == RunFact::RunEnded)
         end();
+}
+
+void RunRecord::endAfterRestart(const QString &path, qint64 wholeBytes, const RunFact &ending)
+{
+    const int written = writer_->append(path, wholeBytes);
+    files.insert(written);
+    writer_->write(written, recordLine(ending));
+    writer_->close(written);
 }
 
 void RunRecord::end()

@@ -40,6 +40,9 @@ public:
     // A reader of the facts: a run's begin opens a record, its end closes it.
     void take(const RunFact &fact);
     bool recording() const { return file != 0; }
+    // Ends a run that the program did not end (a crash, a power cut) with the row of ending, in
+    // its record at path after its first wholeBytes; closed() follows as for any run.
+    void endAfterRestart(const QString &path, qint64 wholeBytes, const RunFact &ending);
 
     // Blocks until every row handed over so far, of every record, is on disk (or has failed),
     // for the moment before the program ends; failed() and closed() are emitted before it returns.

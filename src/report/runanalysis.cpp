@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace chamber {
 
@@ -72,6 +73,7 @@ void RunAnalysis::take(const RunFact &fact)
     if (!setup_ || !ending_.isEmpty())
         return; // a run whose beginning was not seen, or one that has ended
     const double t = fact.elapsedSeconds;
+    const double before = lastElapsed; // the last fact's time, before this one
     lastWhen = fact.when;
     lastElapsed = t;
     lastErrors = fact.errors;
@@ -165,9 +167,18 @@ void RunAnalysis::take(const RunFact &fact)
             namedPoints = true;
             if (stage != Stage::None)
                 endPoint(t);
-            decide(true);
+            // a dwell cut by the restart goes on below if its point is approached again
+            decide(cutByRestart < 0);
             const int point = QStringView(fact.text).mid(approaching.size()).toInt() - 1;
-            if (point >= 0 && point < 4) {
+            const bool same = cutByRestart >= 0 && cutByRestart == points_.size() - 1 &&
+                              points_.last().point == point &&
+                              points_.last().cycle == std::max(cycle, fact.cycle);
+            cutByRestart = -1;
+            if (same) {
+                continuePoint(t);
+                if (fact.phase == QLatin1String("Wait"))
+                    dwellBegins(t);
+            } else if (point >= 0 && point < 4) {
                 beginPoint(point, t, fact);
                 // At its setpoint after a dwell: the state stays "Wait", so no phase change
                 // marks this dwell's start; it begins at the next tick.
@@ -183,6 +194,14 @@ void RunAnalysis::take(const RunFact &fact)
             heldSince.reset(); // the temperature is not known from here
             if (!silentSince)
                 silentSince = t;
+        } else if (fact.text.startsWith(restartEvents::resumed)) {
+            // The program ended at the last row without ending the run, and took it up again
+            // here: what was in progress stopped there, and the time between is in no figure.
+            if (stage != Stage::None) {
+                endPoint(before);
+                cutByRestart = int(points_.size()) - 1;
+            }
+            silentSince.reset();
         } else if (fact.text == QLatin1String("replies again")) {
             silenceEnds(t);
         } else if (isAlarm(fact.text)) {
@@ -232,6 +251,7 @@ int RunAnalysis::nextInferredPoint() const
 
 void RunAnalysis::beginPoint(int point, double when, const RunFact &fact)
 {
+    continuing = false;
     PointFigures p;
     p.cycle = std::max(cycle, fact.cycle);
     p.point = point;
@@ -251,19 +271,37 @@ void RunAnalysis::beginPoint(int point, double when, const RunFact &fact)
     approachLastAt = lastReadingAt;
 }
 
+void RunAnalysis::continuePoint(double when)
+{
+    PointFigures &p = points_.last();
+    undecided = -1; // its dwell goes on
+    stage = Stage::Approach;
+    continuing = true;
+    pointStart = when - p.approachS; // the approach so far, less the time the program was gone
+    approachFirst.reset();
+    approachLast.reset();
+}
+
 void RunAnalysis::dwellBegins(double when)
 {
     PointFigures &p = points_.last();
-    p.reached = true;
-    p.approachS = when - pointStart;
-    if (approachFirst && approachLastAt > approachFirstAt)
-        p.rateKPerMin = (*approachLast - *approachFirst) / (approachLastAt - approachFirstAt) * 60;
+    const bool goesOn = std::exchange(continuing, false) && p.reached;
+    if (!goesOn) {
+        p.reached = true;
+        p.approachS = when - pointStart;
+        if (approachFirst && approachLastAt > approachFirstAt)
+            p.rateKPerMin =
+                (*approachLast - *approachFirst) / (approachLastAt - approachFirstAt) * 60;
+    }
     stage = Stage::Dwell;
     dwellStart = when;
-    dwellSum = 0;
-    if (toleranceC()) {
-        p.inBandS = 0.0;
-        p.outOfBandS = 0.0;
+    heldBefore = goesOn ? p.dwellHeldS : 0;
+    if (!goesOn) {
+        dwellSum = 0;
+        if (toleranceC()) {
+            p.inBandS = 0.0;
+            p.outOfBandS = 0.0;
+        }
     }
     heldSince.reset();
     if (lastReading && !silentSince) {
@@ -305,7 +343,7 @@ void RunAnalysis::endPoint(double when)
                 (*approachLast - *approachFirst) / (approachLastAt - approachFirstAt) * 60;
     } else if (stage == Stage::Dwell) {
         holdUntil(when);
-        p.dwellHeldS = when - dwellStart;
+        p.dwellHeldS = heldBefore + (when - dwellStart);
         if (p.dwellReadings > 0)
             p.meanC = dwellSum / p.dwellReadings;
         undecided = int(points_.size()) - 1;

@@ -90,6 +90,8 @@ private:
     void endPoint(double when);
     void decide(bool dwellRanOut); // how the dwell ended last, once that is known
     void dwellBegins(double when);
+    // The point cut by a restart approached again: its figures go on.
+    void continuePoint(double when);
     void holdUntil(double when); // the time since the last dwell reading, in or out of the band
     void silenceEnds(double when);
     int nextInferredPoint() const;
@@ -124,7 +126,12 @@ private:
     std::optional<double> approachLast;
     double approachLastAt = 0;
     double dwellStart = 0;
+    double heldBefore = 0; // of a dwell cut by a restart, before it
     double dwellSum = 0;
+    // The point in progress when the program ended without ending the run, until it is
+    // approached again (continuing) or another is; -1 when there is none.
+    int cutByRestart = -1;
+    bool continuing = false;
     std::optional<double> heldSince; // the last dwell reading's time, while it is known
     bool heldInBand = false;
     std::optional<double> silentSince;

@@ -9,6 +9,7 @@
 
 #include <limits>
 #include <memory>
+#include <optional>
 
 namespace chamber {
 
@@ -23,6 +24,17 @@ struct RunSetup
     QString profileName;  // the file the profile was loaded from, unchanged since; else empty
     QString operatorName; // empty when not given
     QString testId;       // empty when not given
+
+    // A run taken up again after the program ended without ending it (a crash, a power cut): its
+    // record goes on in the same file, and its clock from where that left off.
+    struct Resumed
+    {
+        QString record;      // the record's file
+        qint64 wholeBytes;   // its length up to its last whole row; a torn row after it is cut
+        double elapsedS;     // the run's clock as it resumes: its last row's, plus the time since
+        QString description; // the event that opens its rows: "resumed after restart, gap 754 s"
+    };
+    std::optional<Resumed> resumed;
 };
 
 struct RunFact
@@ -68,7 +80,16 @@ inline const QString alarmPrefix = QStringLiteral("alarm: ");
 inline const QString acknowledged = QStringLiteral("alarm acknowledged");
 } // namespace watchEvents
 
-// The event column of a fact's row: "" for a reading, "run started", "setpoint sent" ("manual
+// The events of a run that outlived the program that ran it: the first begins the rows written
+// after the restart (followed by ", gap N s"); the others end the run there.
+namespace restartEvents {
+inline const QString resumed = QStringLiteral("resumed after restart");
+inline const QString ended = QStringLiteral("ended after restart");
+inline const QString abandoned = QStringLiteral("abandoned after restart");
+} // namespace restartEvents
+
+// The event column of a fact's row: "" for a reading, "run started" (for a resumed run, its
+// description), "setpoint sent" ("manual
 // setpoint" outside a run), "phase change", "new cycle", an event's or an end's own text.
 QString factEvent(const RunFact &fact);
 // The kind of fact a record's event column stands for: the reverse of factEvent().

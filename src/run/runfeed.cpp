@@ -18,8 +18,8 @@ const QStringList endings = {QStringLiteral("completed"),
                              QStringLiteral("port lost"),
                              QStringLiteral("window closed"),
                              QStringLiteral("ended by alarm"),
-                             QStringLiteral("ended after restart"),
-                             QStringLiteral("abandoned after restart")};
+                             restartEvents::ended,
+                             restartEvents::abandoned};
 
 } // namespace
 
@@ -27,7 +27,7 @@ QString factEvent(const RunFact &fact)
 {
     switch (fact.kind) {
     case RunFact::RunBegun:
-        return runStarted;
+        return fact.setup && fact.setup->resumed ? fact.setup->resumed->description : runStarted;
     case RunFact::Reading:
     case RunFact::SingleReading:
     case RunFact::Gap:
@@ -68,7 +68,7 @@ void RunFeed::tell(RunFact fact)
         fact.when = QDateTime::currentDateTime();
     fact.inRun = bool(current);
     fact.setup = current;
-    fact.elapsedSeconds = current ? clock.elapsed() / 1000.0 : 0;
+    fact.elapsedSeconds = current ? elapsedBefore + clock.elapsed() / 1000.0 : 0;
     last = fact;
     emit this->fact(fact);
 }
@@ -94,8 +94,10 @@ void RunFeed::beginRun(const RunSetup &setup, RunFact fact)
     }
     current = std::make_shared<const RunSetup>(setup);
     clock.start();
+    elapsedBefore = setup.resumed ? setup.resumed->elapsedS : 0;
     fact.kind = RunFact::RunBegun;
-    fact.when = setup.started;
+    // a resumed run begins its rows now, with the run's clock going on from before
+    fact.when = setup.resumed ? QDateTime() : setup.started;
     tell(fact);
 }
 

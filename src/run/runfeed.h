@@ -21,6 +21,7 @@ public:
     // An event with the state of things as the last fact told it: for readers that have news of
     // their own (an alarm, its acknowledgement) but no view of the window's fields.
     void tellEvent(const QString &text);
+    // A run begun, or one resumed after a restart (setup.resumed).
     void beginRun(const RunSetup &setup, RunFact fact);
     void endRun(RunFact fact); // fact.text: how it ended; nothing when no run is on
     bool running() const { return bool(current); }
@@ -33,6 +34,7 @@ private:
     std::shared_ptr<const RunSetup> current;
     RunFact last;
     QElapsedTimer clock;
+    double elapsedBefore = 0; // seconds: a resumed run's clock goes on from there
 };
 
 } // namespace chamber

@@ -1,0 +1,194 @@
+// A run outlives its program: the window is killed (SIGKILL) in a dwell against chamber-sim, and
+// chamberctl started again with the same records folder resumes the run, ends it at 25.0 °C or
+// leaves it, as --recover says.
+#include "record/recordfile.h"
+#include "recovery/runstanding.h"
+#include "support/simprocess.h"
+#include "util/profilefile.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace chamber;
+
+namespace {
+
+constexpr int programMs = 60000; // a sanitizer build on a busy machine starts slowly
+constexpr double firstDwellS = 8;
+constexpr double killedAfterS = 3; // of the first dwell
+
+// The first row of the record at or after from whose phase turned to phase.
+int phaseRow(const QList<RunFact> &rows, const QString &phase, int from = 0)
+{
+    for (int i = from; i < rows.size(); ++i)
+        if (rows[i].kind == RunFact::Phase && rows[i].phase == phase)
+            return i;
+    return -1;
+}
+
+int eventRow(const QList<RunFact> &rows, const QString &prefix, int from = 0)
+{
+    for (int i = from; i < rows.size(); ++i)
+        if ((rows[i].kind == RunFact::Event || rows[i].kind == RunFact::RunEnded) &&
+            rows[i].text.startsWith(prefix))
+            return i;
+    return -1;
+}
+
+} // namespace
+
+class tst_restart : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir folder;
+    SimProcess sim{{"--rate", "20", "--ambient", "25", "--log"}};
+    QString records() const { return folder.filePath("runs"); }
+
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("CHAMBERCTL_PORTS", sim.folder);
+        return environment;
+    }
+
+    QList<RunFact> rowsOf(const QString &record)
+    {
+        QString error;
+        const auto read = readRecord(record, error);
+        return read ? read->rows : QList<RunFact>();
+    }
+
+    // Runs the profile in the window until its first dwell has gone on for killedAfterS, then
+    // kills it: the record of that run, torn or not.
+    QString killedInDwell()
+    {
+        QProcess probe;
+        probe.setProcessEnvironment(environment());
+        probe.setProcessChannelMode(QProcess::ForwardedChannels);
+        probe.start(RUN_PROBE, {records(), folder.filePath("run.profile")});
+        const QStringList earlier = QDir(records()).entryList({"*_COM1.csv"});
+        QString record;
+        const auto dwelled = [&] {
+            QStringList made = QDir(records()).entryList({"*_COM1.csv"});
+            made.removeIf([&](const QString &name) { return earlier.contains(name); });
+            if (made.isEmpty())
+                return false;
+            record = QDir(records()).filePath(made.first());
+            const QList<RunFact> rows = rowsOf(record);
+            const int wait = phaseRow(rows, "Wait");
+            return wait >= 0 &&
+                   rows.last().elapsedSeconds >= rows[wait].elapsedSeconds + killedAfterS;
+        };
+        for (QDeadlineTimer deadline(programMs); !dwelled() && !deadline.hasExpired();)
+            QTest::qWait(50);
+        probe.kill(); // SIGKILL: nothing of the program's own ending runs
+        probe.waitForFinished();
+        return record;
+    }
+
+    // chamberctl started again with --recover choice, until the record has ended.
+    QList<RunFact> recovered(const QString &record, const QString &choice)
+    {
+        QProcess program;
+        program.setProcessEnvironment(environment());
+        program.setProcessChannelMode(QProcess::ForwardedChannels);
+        program.start(CHAMBERCTL, {"--records", records(), "--recover", choice});
+        QString error;
+        const auto ended = [&] {
+            const auto read = readRecord(record, error);
+            return read && read->ended;
+        };
+        for (QDeadlineTimer deadline(programMs); !ended() && !deadline.hasExpired();)
+            QTest::qWait(100);
+        program.kill();
+        program.waitForFinished();
+        return rowsOf(record);
+    }
+
+    // What the controller was sent since the log held sentBefore lines of setpoints.
+    QStringList setpointsSince(qsizetype sentBefore)
+    {
+        return sim.logLines("setpoint ").mid(sentBefore);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QString error;
+        QVERIFY2(writeProfile(folder.filePath("run.profile"),
+                              {{40, 30, 35, 25}, {firstDwellS, 2, 5, 5}, {true, true}, 2}, error),
+                 qPrintable(error));
+        QVERIFY(sim.waitReady());
+    }
+
+    // Resume: the interrupted point is approached again, its dwell goes on for what was left, and
+    // the run completes its two cycles in the same record.
+    void resume()
+    {
+        const QString record = killedInDwell();
+        QVERIFY(!record.isEmpty());
+        const QList<RunFact> before = rowsOf(record);
+        const double held = before.last().elapsedSeconds -
+                            before[phaseRow(before, "Wait")].elapsedSeconds;
+        const qsizetype sent = sim.logLines("setpoint ").size();
+
+        const QList<RunFact> rows = recovered(record, "resume");
+        QCOMPARE(rows.last().text, "completed");
+        QCOMPARE(rows.last().cycle, 2);
+        const int resumed = eventRow(rows, "resumed after restart, gap ");
+        QVERIFY(resumed > 0);
+        QCOMPARE(eventRow(rows, "resumed after restart", resumed + 1), -1);
+        const int again = eventRow(rows, "", resumed + 1);
+        QCOMPARE(rows[again].text, "approaching point 1");
+        QCOMPARE(rows[again].cycle, 1);
+        // the dwell's rest: from its "Wait" again to the next point's approach
+        const int wait = phaseRow(rows, "Wait", resumed);
+        const int next = eventRow(rows, "approaching point 2", resumed);
+        QVERIFY(wait > resumed && next > wait);
+        const double rest = rows[next].elapsedSeconds - rows[wait].elapsedSeconds;
+        QVERIFY2(std::abs(rest - (firstDwellS - held)) <= 1.5,
+                 qPrintable(QString("dwelled %1 s after %2 s").arg(rest).arg(held)));
+        QCOMPARE(setpointsSince(sent).value(0), "setpoint 400");
+        QCOMPARE(setpointsSince(sent).last(), "setpoint 250");
+        // the run's clock goes on over the gap
+        QVERIFY(rows[resumed].elapsedSeconds > before.last().elapsedSeconds);
+
+        QString error;
+        QVERIFY(!unendedRun(records(), error));
+        QCOMPARE(error, QString());
+    }
+
+    // End: the controller is sent the rest setpoint and nothing else; Leave: nothing at all.
+    void endOrLeave_data()
+    {
+        QTest::addColumn<QString>("choice");
+        QTest::addColumn<QString>("ending");
+        QTest::addColumn<QStringList>("sent");
+        QTest::newRow("end") << "end" << "ended after restart" << QStringList{"setpoint 250"};
+        QTest::newRow("leave") << "leave" << "abandoned after restart" << QStringList();
+    }
+    void endOrLeave()
+    {
+        QFETCH(QString, choice);
+        QFETCH(QString, ending);
+        QFETCH(QStringList, sent);
+        const QString record = killedInDwell();
+        QVERIFY(!record.isEmpty());
+        const qsizetype sentBefore = sim.logLines("setpoint ").size();
+        const qsizetype framesBefore = sim.logLines("rx ").size();
+
+        const QList<RunFact> rows = recovered(record, choice);
+        QCOMPARE(rows.last().text, ending);
+        QCOMPARE(eventRow(rows, "resumed after restart"), -1);
+        QCOMPARE(setpointsSince(sentBefore), sent);
+        if (sent.isEmpty()) // not even a reading asked for
+            QCOMPARE(sim.logLines("rx ").size(), framesBefore);
+        QString error;
+        QVERIFY(!unendedRun(records(), error));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_restart)
+#include "tst_restart.moc"
