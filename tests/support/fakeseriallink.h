@@ -3,6 +3,7 @@
 
 #include "link/seriallink.h"
 
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QStringList>
@@ -43,6 +44,7 @@ public:
     }
     QByteArray ReadData() override { return std::exchange(pending, {}); }
     ErrorRecord lasterror() const override { return error; }
+    QString device(const QString &port) const override { return devices.value(port); }
 
     // Queues bytes as if they had arrived on the line, in pieces of at most piece bytes each,
     // and raises DataArrival for every piece.
@@ -57,6 +59,7 @@ public:
     }
 
     QSet<QString> present;  // names that open
+    QHash<QString, QString> devices; // what each name leads to
     QStringList calls;      // every open, close and send, in order
     QList<QByteArray> sent; // frames written while a port was open
     QString openPort;       // empty when closed

@@ -1,0 +1,235 @@
+// Where an unended run stood, read from its record: the point, the dwell left and what the
+// controller was last sent; and which record a restart looks at.
+#include "record/recordwriter.h"
+#include "recovery/runstanding.h"
+#include "support/oldrecord.h"
+
+#include <QtTest>
+
+using namespace chamber;
+
+namespace {
+
+// Points 30.0 C held 600 s and 25.0 C held 300 s, two cycles, begun 2026-12-06 14:02:00 +01:00.
+QByteArray preamble(const QByteArray &conditions = {})
+{
+    QByteArray text = "# chamberctl 0.3.0 run record\n"
+                      "# port: COM1\n"
+                      "# device: /dev/ttyUSB0\n"
+                      "# started: 2026-12-06T14:02:00.000+01:00\n"
+                      "# point 1: setpoint 30.0 C, dwell 600 s, used\n"
+                      "# point 2: setpoint 25.0 C, dwell 300 s, used\n"
+                      "# point 3: setpoint 35.0 C, dwell 5 s, not used\n"
+                      "# point 4: setpoint 25.0 C, dwell 5 s, not used\n"
+                      "# cycles: 2\n";
+    if (!conditions.isEmpty())
+        text += "# conditions: " + conditions + "\n";
+    return text + "time,elapsed_s,temperature_C,setpoint_C,phase,cycle,errors,event\n";
+}
+
+// Rows "elapsed temperature setpoint phase cycle event", "-" for an empty field.
+QByteArray rows(const QList<QByteArray> &lines)
+{
+    QByteArray text;
+    const QDateTime start = QDateTime::fromString("2026-12-06T14:02:00.000+01:00", Qt::ISODateWithMs);
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> f = line.split(' ');
+        const auto field = [&](int i) { return f[i] == "-" ? QByteArray() : f[i]; };
+        QByteArray event = f.mid(5).join(' ');
+        if (event.contains(','))
+            event = '"' + event + '"';
+        const double elapsed = f[0].toDouble();
+        text += start.addMSecs(qint64(elapsed * 1000)).toString(Qt::ISODateWithMs).toLatin1() +
+                "," + f[0] + "," + field(1) + "," + field(2) + "," + f[3] + "," + f[4] + ",0," +
+                event + "\n";
+    }
+    return text;
+}
+
+// Cycle 1 done; cycle 2's point 1 reached at 2000 s and held until 2360 s.
+const QList<QByteArray> inDwell = {
+    "0 - - Hold 0 run started",
+    "0.2 - - Hold 1 new cycle",
+    "0.2 - - Heat 1 phase change",
+    "0.2 - - Heat 1 approaching point 1",
+    "0.2 - 30.0 Heat 1 setpoint sent",
+    "100 30.0 30.0 Heat 1",
+    "100 - 30.0 Wait 1 phase change",
+    "700 - 30.0 Cool 1 phase change",
+    "700 - 30.0 Cool 1 approaching point 2",
+    "700 - 25.0 Cool 1 setpoint sent",
+    "800 25.0 25.0 Cool 1",
+    "800 - 25.0 Wait 1 phase change",
+    "1100 - 25.0 Heat 2 new cycle",
+    "1100 - 25.0 Heat 2 phase change",
+    "1100 - 25.0 Heat 2 approaching point 1",
+    "1100 - 30.0 Heat 2 setpoint sent",
+    "2000 30.0 30.0 Heat 2",
+    "2000 - 30.0 Wait 2 phase change",
+    "2200 29.0 30.0 Wait 2",
+    "2360 30.1 30.0 Wait 2",
+};
+
+QString said(const std::optional<RunStanding> &s)
+{
+    if (!s)
+        return "none";
+    return QStringLiteral("cycle %1 point %2 %3 left %4 dwelling %5 sent %6 whole %7%8")
+        .arg(s->cycle)
+        .arg(s->point + 1)
+        .arg(s->phase)
+        .arg(s->dwellLeftS)
+        .arg(s->dwelling)
+        .arg(s->setpointSentC)
+        .arg(s->wholeBytes)
+        .arg(s->cannotResume.isEmpty() ? QString() : " cannot: " + s->cannotResume);
+}
+
+} // namespace
+
+class tst_runstanding : public QObject
+{
+    Q_OBJECT
+private slots:
+    void standing_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("expected");
+        const QByteArray dwelling = preamble() + rows(inDwell);
+        QTest::newRow("in a dwell") << dwelling
+                                    << QString("cycle 2 point 1 Wait left 240 dwelling 1 sent 30 "
+                                               "whole %1")
+                                           .arg(dwelling.size());
+        QTest::newRow("a torn last row is left out")
+            << dwelling + "2026-12-06T14:41:20.250+01:00,2360.25,30"
+            << QString("cycle 2 point 1 Wait left 240 dwelling 1 sent 30 whole %1")
+                   .arg(dwelling.size());
+        // the 160 s from the reading of 29.0 C on, out of a band of 0.5, do not count
+        QTest::newRow("a guaranteed soak counts the seconds in the band")
+            << preamble(R"({"tolerance_c":0.5,"guaranteed_soak":true})") + rows(inDwell)
+            << QString("cycle 2 point 1 Wait left 400 dwelling 1 sent 30 whole %1")
+                   .arg(preamble(R"({"tolerance_c":0.5,"guaranteed_soak":true})").size() +
+                        rows(inDwell).size());
+        const QByteArray approaching = preamble() + rows(inDwell.mid(0, 17));
+        QTest::newRow("in an approach: its whole dwell")
+            << approaching
+            << QString("cycle 2 point 1 Heat left 600 dwelling 0 sent 30 whole %1")
+                   .arg(approaching.size());
+        // resumed once with 240 s left, 100 s held since: 140 s left
+        const QByteArray twice =
+            dwelling + rows({"3000 - 30.0 Hold 2 resumed after restart, gap 640 s",
+                             "3000.25 30.0 30.0 Hold 2 approaching point 1",
+                             "3000.25 - 30.0 Hold 2 setpoint sent",
+                             "3000.5 - 30.0 Wait 2 phase change",
+                             "3100.5 30.0 30.0 Wait 2"});
+        QTest::newRow("cut again after a resume")
+            << twice
+            << QString("cycle 2 point 1 Wait left 140 dwelling 1 sent 30 whole %1")
+                   .arg(twice.size());
+        const QByteArray old = oldPreamble + rows({"0 - - Hold 0 run started",
+                                                   "0.2 - - Hold 1 new cycle",
+                                                   "0.2 - - Heat 1 phase change",
+                                                   "0.2 - 75.0 Heat 1 setpoint sent",
+                                                   "10 75.0 75.0 Heat 1",
+                                                   "10 - 75.0 Wait 1 phase change",
+                                                   "20 75.0 75.0 Wait 1"});
+        QTest::newRow("0.2.0: the point inferred")
+            << old
+            << QString("cycle 1 point 1 Wait left 20 dwelling 1 sent 75 whole %1").arg(old.size());
+        QByteArray damaged = dwelling;
+        damaged.replace("# cycles: 2", "# cycles: two");
+        QTest::newRow("a profile that cannot be read")
+            << damaged
+            << QString("cycle 2 point 1 Wait left 0 dwelling 0 sent 30 whole %1 cannot: line 9: "
+                       "the cycles cannot be read")
+                   .arg(damaged.size());
+        QTest::newRow("ended") << dwelling + rows({"2400 - 25.0 Hold 2 window closed"})
+                               << "none";
+        QTest::newRow("a manual record")
+            << QByteArray("# chamberctl 0.3.0 manual record\n# port: COM1\n"
+                          "# started: 2026-12-06T14:02:00.000+01:00\n") +
+                   "time,elapsed_s,temperature_C,setpoint_C,phase,cycle,errors,event\n" +
+                   rows({"0 25.0 - Hold 0"})
+            << "none";
+    }
+    void standing()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, expected);
+        QString error;
+        QCOMPARE(said(runStanding("run.csv", text, error)), expected);
+        QCOMPARE(error, QString());
+    }
+
+    // What the dialog says of it, and the row that ends it.
+    void description()
+    {
+        QString error;
+        const auto s = runStanding("run.csv", preamble() + rows(inDwell), error);
+        QVERIFY(s);
+        QCOMPARE(s->description(),
+                 "The run begun 2026-12-06 14:02 on COM1 did not end. Its last row, 14:41:20, "
+                 "was cycle 2 of 2, point 1, Wait (240 s of 600 left); the controller was last "
+                 "sent 30.0 °C.");
+        const QDateTime now = s->lastRow.addSecs(754);
+        QCOMPARE(s->resumedEvent(now), "resumed after restart, gap 754 s");
+        const RunFact end = s->endRow(now, "ended after restart", 25.0);
+        QCOMPARE(end.elapsedSeconds, 2360.0 + 754);
+        QCOMPARE(end.setpoint, 25.0);
+        QCOMPARE(s->endRow(now, "abandoned after restart", RunFact::none).setpoint, 30.0);
+    }
+
+    // The newest run record is the one looked at, unless a program is writing it: a manual
+    // record, an older unended run and a run under way are not offered; a record taken up again
+    // loses its torn row.
+    void newestRecord()
+    {
+        QTemporaryDir folder;
+        const auto put = [&](const QString &name, const QByteArray &text) {
+            QFile file(folder.filePath(name));
+            return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+        };
+        const QByteArray unended = preamble() + rows(inDwell);
+        QVERIFY(put("2026-12-06T14-02-00_COM1.csv", unended + "2026-12-06T14:41:20.250+01"));
+        QVERIFY(put("2026-12-06T09-00-00_COM1.csv", unended));
+        QVERIFY(put("2026-12-06T15-00-00_COM1_manual.csv", "not even a record"));
+        QString error;
+        auto found = unendedRun(folder.path(), error);
+        QVERIFY(found);
+        QCOMPARE(QFileInfo(found->record).fileName(), "2026-12-06T14-02-00_COM1.csv");
+
+        RecordWriter writer;
+        const int running = writer.open(folder.path(), "2026-12-06T16-00-00_COM1.csv", unended);
+        writer.waitWritten();
+        found = unendedRun(folder.path(), error);
+        QVERIFY(found); // not the one being written
+        QCOMPARE(QFileInfo(found->record).fileName(), "2026-12-06T14-02-00_COM1.csv");
+        writer.close(running);
+
+        const int again = writer.append(found->record, found->wholeBytes);
+        writer.write(again, "2026-12-06T15:00:00.000+01:00,3500.000,,25.0,Hold,2,0,"
+                            "abandoned after restart\n");
+        writer.close(again);
+        writer.waitWritten();
+        QFile taken(found->record);
+        QVERIFY(taken.open(QIODevice::ReadOnly));
+        QVERIFY(taken.readAll().endsWith("30.1,30.0,Wait,2,0,\n2026-12-06T15:00:00.000+01:00,"
+                                         "3500.000,,25.0,Hold,2,0,abandoned after restart\n"));
+        // the newest, closed now, is unended too; once it ends, nothing older is offered
+        QCOMPARE(QFileInfo(unendedRun(folder.path(), error)->record).fileName(),
+                 "2026-12-06T16-00-00_COM1.csv");
+        QVERIFY(put("2026-12-06T16-00-00_COM1.csv",
+                    unended + rows({"2400 - 25.0 Hold 2 stopped by the operator"})));
+        QVERIFY(!unendedRun(folder.path(), error));
+        QCOMPARE(error, QString());
+
+        QVERIFY(put("2026-12-06T17-00-00_COM1.csv", "# chamberctl 0.3.0 run record\n,,,\n"));
+        QVERIFY(!unendedRun(folder.path(), error));
+        QVERIFY2(error.endsWith("2026-12-06T17-00-00_COM1.csv: line 2: a row before the column "
+                                "names"),
+                 qPrintable(error));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_runstanding)
+#include "tst_runstanding.moc"
