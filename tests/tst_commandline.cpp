@@ -30,7 +30,8 @@ private slots:
         const QString hint = "\nTry 'chamberctl --help' for more information.\n";
         row("--help", 0,
             "Usage: chamberctl [options]\n|--port <COMn>|--profile <file>|"
-            "--records <folder>|--auto|--operator <name>|--test-id <text>|--report <record>|"
+            "--records <folder>|--auto|--operator <name>|--test-id <text>|"
+            "--recover <resume|end|leave|ask>|--report <record>|"
             "--output <file>|--mqtt <URL>|--mqtt-password-file <file>|--overview <URL>");
         row("--version", 0, "chamberctl " CHAMBERCTL_VERSION "\n");
         row("--colour", 2, "Unknown option 'colour'." + hint);
@@ -42,6 +43,7 @@ private slots:
         row("-geometry 640x480", 2, "'-geometry' is an option of Qt|such as QT_QPA_PLATFORM");
         row("-port COM3", 2, "Unknown option '-port'; did you mean '--port'?");
         row("--operator=", 2, "--operator needs a text");
+        row("--recover later", 2, "--recover takes resume, end, leave or ask, not 'later'.");
         row("--output run.pdf", 2, "--output goes with --report.");
         row("--report run.csv --port COM1", 2, "--report opens no window: --port does not go");
         row("--report no-such.csv", 2, "no-such.csv: No such file");

@@ -20,7 +20,8 @@ for f in ./usr/bin/chamberctl ./usr/bin/chamber-sim \
     ./usr/share/applications/chamberctl.desktop \
     ./usr/share/icons/hicolor/scalable/apps/chamberctl.svg \
     ./usr/share/man/man1/chamberctl.1.gz \
-    ./usr/share/doc/chamberctl/examples/heat-soak.profile; do
+    ./usr/share/doc/chamberctl/examples/heat-soak.profile \
+    ./usr/share/doc/chamberctl/examples/chamberctl-autostart.desktop; do
     grep -qxF "$f" <<<"$files" || fail "the package lacks $f"
 done
 
@@ -34,8 +35,9 @@ done
 grep -qE 'libqt6core6[^,]* \(>= ' <<<"$depends" || fail "Depends has no computed versions: $depends"
 
 dpkg-deb -x "$deb" "$work/root"
-desktop-file-validate "$work/root/usr/share/applications/chamberctl.desktop" ||
-    fail "the desktop entry is not valid"
+for entry in applications/chamberctl.desktop doc/chamberctl/examples/chamberctl-autostart.desktop; do
+    desktop-file-validate "$work/root/usr/share/$entry" || fail "the desktop entry $entry is not valid"
+done
 rsvg-convert -w 16 -h 16 -o "$work/icon.png" \
     "$work/root/usr/share/icons/hicolor/scalable/apps/chamberctl.svg" || fail "the icon does not render"
 warnings=$(zcat "$work/root/usr/share/man/man1/chamberctl.1.gz" | groff -man -Tutf8 -ww -z 2>&1)
