@@ -15,7 +15,7 @@ using namespace chamber;
 namespace {
 
 constexpr int programMs = 60000; // a sanitizer build on a busy machine starts slowly
-constexpr double firstDwellS = 8;
+constexpr double firstDwellS = 10;
 constexpr double killedAfterS = 3; // of the first dwell
 
 // The first row of the record at or after from whose phase turned to phase.
@@ -83,6 +83,8 @@ class tst_restart : public QObject
         };
         for (QDeadlineTimer deadline(programMs); !dwelled() && !deadline.hasExpired();)
             QTest::qWait(50);
+        if (!dwelled())
+            qWarning("no dwell of %g s in %s", killedAfterS, qPrintable(record));
         probe.kill(); // SIGKILL: nothing of the program's own ending runs
         probe.waitForFinished();
         return record;
@@ -104,6 +106,9 @@ class tst_restart : public QObject
             QTest::qWait(100);
         program.kill();
         program.waitForFinished();
+        if (!ended())
+            qWarning("the record did not end: %s\n%s", qPrintable(error),
+                     qPrintable(sim.log().right(2000)));
         return rowsOf(record);
     }
 
@@ -148,7 +153,9 @@ private slots:
         const int next = eventRow(rows, "approaching point 2", resumed);
         QVERIFY(wait > resumed && next > wait);
         const double rest = rows[next].elapsedSeconds - rows[wait].elapsedSeconds;
-        QVERIFY2(std::abs(rest - (firstDwellS - held)) <= 1.5,
+        // a loaded machine delays ticks, and with them the dwell clock, but never hurries it
+        const double left = firstDwellS - held;
+        QVERIFY2(rest >= left - 1 && rest <= left + 2.5,
                  qPrintable(QString("dwelled %1 s after %2 s").arg(rest).arg(held)));
         QCOMPARE(setpointsSince(sent).value(0), "setpoint 400");
         QCOMPARE(setpointsSince(sent).last(), "setpoint 250");

@@ -108,6 +108,33 @@ const QString wholePoint1 = "c1p1 heat approach 2 rate 136 over 0.3 held 3/3 ban
 const QString wholePoint2 = "c1p2 cool approach 2 rate -100 over 0.1 held 3/3 band 3/0 "
                             "dwell 25..25.1~25.05 alarms 0 silent 0 errors 0 pass";
 
+// Killed 1 s into point 1's dwell and resumed 100 s later: its setpoint approached again, then
+// only the 2 s left of its dwell, and the run goes on as before.
+QList<QByteArray> resumedRun()
+{
+    QList<QByteArray> resumed = wholeRun.mid(0, 10);
+    resumed += {"103.5 - 30.0 Hold 1 0 resumed after restart, gap 100 s",
+                "103.75 29.0 30.0 Hold 1 0",
+                "103.75 - 30.0 Heat 1 0 phase change",
+                "103.75 - 30.0 Heat 1 0 approaching point 1",
+                "103.75 - 30.0 Heat 1 0 setpoint sent",
+                "104.25 30.0 30.0 Heat 1 0",
+                "104.25 - 30.0 Wait 1 0 phase change",
+                "104.75 30.1 30.0 Wait 1 0"};
+    for (const QByteArray &row : wholeRun.mid(11)) { // from point 2's approach on
+        QList<QByteArray> f = row.split(' ');
+        f[0] = QByteArray::number(f[0].toDouble() + 100.75);
+        resumed << f.join(' ');
+    }
+    return resumed;
+}
+
+const QString resumedFigures =
+    "c1p1 heat approach 2 rate 136 over 0.3 held 3/3 band 3/0 dwell 30.1..30.3~30.2 alarms 0 "
+    "silent 0 errors 1 pass\n"
+    "c1p2 cool approach 2 rate -89.143 over 0.1 held 3/3 band 3/0 dwell 25..25.1~25.05 alarms 0 "
+    "silent 0 errors 0 pass\npass completed";
+
 } // namespace
 
 class tst_runanalysis : public QObject
@@ -208,28 +235,8 @@ private slots:
                "c1p2 - approach 0 rate - over - held 3/3 band 3/0 dwell 25..25.1~25.05 "
                "alarms 0 silent 0 errors 0 pass\nfail completed";
 
-        // Killed 1 s into point 1's dwell and resumed 100 s later: its setpoint approached
-        // again, then only the 2 s left of its dwell, and the run goes on as before.
-        QList<QByteArray> resumed = wholeRun.mid(0, 10);
-        resumed += {"103.5 - 30.0 Hold 1 0 resumed after restart, gap 100 s",
-                    "103.75 29.0 30.0 Hold 1 0",
-                    "103.75 - 30.0 Heat 1 0 phase change",
-                    "103.75 - 30.0 Heat 1 0 approaching point 1",
-                    "103.75 - 30.0 Heat 1 0 setpoint sent",
-                    "104.25 30.0 30.0 Heat 1 0",
-                    "104.25 - 30.0 Wait 1 0 phase change",
-                    "104.75 30.1 30.0 Wait 1 0"};
-        for (const QByteArray &row : wholeRun.mid(11)) { // from point 2's approach on
-            QList<QByteArray> f = row.split(' ');
-            f[0] = QByteArray::number(f[0].toDouble() + 100.75);
-            resumed << f.join(' ');
-        }
         QTest::newRow("resumed after a restart: one point, its dwell held in two parts")
-            << record(band, resumed)
-            << "c1p1 heat approach 2 rate 136 over 0.3 held 3/3 band 3/0 dwell 30.1..30.3~30.2 "
-               "alarms 0 silent 0 errors 1 pass\n"
-               "c1p2 cool approach 2 rate -89.143 over 0.1 held 3/3 band 3/0 dwell 25..25.1~25.05 "
-               "alarms 0 silent 0 errors 0 pass\npass completed";
+            << record(band, resumedRun()) << resumedFigures;
 
         QByteArray cut = record(band, wholeRun.mid(0, 16));
         cut.chop(10); // in the row of 7.5 s
@@ -250,6 +257,30 @@ private slots:
         QCOMPARE(figures(analysis), expected);
         QCOMPARE(analysis.summary().value("points_planned").toInt(), 2);
         QCOMPARE(analysis.failures().isEmpty(), analysis.verdict() != RunAnalysis::Verdict::Fail);
+    }
+
+    // Read live, the run resumed after a restart begins again in the stream of facts, its earlier
+    // rows read from its record: the figures are those of its record.
+    void resumedLive()
+    {
+        RunAnalysis analysis;
+        QString error;
+        std::shared_ptr<RunSetup> setup;
+        QVERIFY(parseRecord(record(R"({"tolerance_c":0.5})", resumedRun()), error,
+                            [&](const RunFact &row) {
+                                if (!row.text.startsWith("resumed after restart")) {
+                                    analysis.take(row);
+                                    return;
+                                }
+                                setup = std::make_shared<RunSetup>(*row.setup);
+                                setup->resumed = {"run.csv", 0, row.elapsedSeconds, row.text};
+                                RunFact begun = row;
+                                begun.kind = RunFact::RunBegun;
+                                begun.setup = setup;
+                                analysis.take(begun);
+                            }));
+        QVERIFY(setup);
+        QCOMPARE(figures(analysis), resumedFigures);
     }
 
     // The summary's own keys: its header, the profile as run and its hash, the run as a whole.

@@ -5,9 +5,11 @@
 #include "broker/brokerlink.h"
 #include "broker/brokernotice.h"
 #include "main/main.h"
+#include "record/recordfile.h"
 #include "run/runfeed.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QJsonDocument>
 
 namespace chamber {
@@ -56,6 +58,8 @@ void BrokerPublisher::take(const RunFact &fact)
         brokerLink->post(topic("reading"), readingPayload(fact), BrokerLink::NowOrNever);
     else if (!factEvent(fact).isEmpty())
         brokerLink->post(topic("event"), eventPayload(fact, ++events), BrokerLink::InOrder);
+    if (fact.kind == RunFact::RunBegun && fact.setup->resumed)
+        readEarlierRows(*fact.setup->resumed);
     analysis.take(fact);
     if (status.take(fact))
         publishStatus(true);
@@ -67,6 +71,18 @@ void BrokerPublisher::take(const RunFact &fact)
         if (fact.text == QLatin1String("window closed"))
             finish();
     }
+}
+
+void BrokerPublisher::readEarlierRows(const RunSetup::Resumed &resumed)
+{
+    // The summary at the run's end covers the whole run, the rows before the restart too. Read
+    // once, as the run is taken up at start, not in the tick.
+    QFile file(resumed.record);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    QString error;
+    parseRecord(file.read(resumed.wholeBytes), error,
+                [this](const RunFact &row) { analysis.take(row); });
 }
 
 void BrokerPublisher::setPort(const QString &port)

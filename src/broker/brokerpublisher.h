@@ -38,6 +38,7 @@ public:
 private:
     QString topic(const char *leaf) const;
     void publishStatus(bool online);
+    void readEarlierRows(const RunSetup::Resumed &resumed);
 
     QString station;
     StationStatus status;

@@ -64,6 +64,15 @@ void RunAnalysis::take(const RunFact &fact)
 {
     if (!fact.inRun)
         return;
+    if (fact.kind == RunFact::RunBegun && fact.setup && fact.setup->resumed && setup_ &&
+        ending_.isEmpty() && setup_->started == fact.setup->started) {
+        // the run seen so far, taken up again after a restart: its record's row says so
+        RunFact resumed = fact;
+        resumed.kind = RunFact::Event;
+        resumed.text = fact.setup->resumed->description;
+        take(resumed);
+        return;
+    }
     if (fact.kind == RunFact::RunBegun) {
         *this = RunAnalysis();
         setup_ = fact.setup;

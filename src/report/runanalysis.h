@@ -45,7 +45,8 @@ public:
     enum class Verdict { None, Pass, Fail };
 
     // Facts in the order they happened; facts outside a run are not its business. A second run in
-    // the same stream starts the figures afresh.
+    // the same stream starts the figures afresh, but the run's own resumption after a restart
+    // (its begin with RunSetup::resumed) goes on with them.
     void take(const RunFact &fact);
     // After the last fact of a stream that stopped without the run's end (a record cut by a
     // crash): what was in progress is taken as cut short there. The end of a run does this itself.
