@@ -1,5 +1,4 @@
 // What the window keeps of the past: the trend, the run records and a silent controller.
-#include "dialogs/recoverydialog.h"
 #include "link/frames.h"
 #include "main/main.h"
 #include "record/recordfile.h"
@@ -14,7 +13,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QtTest>
 
 #include <algorithm>
@@ -333,87 +331,6 @@ private slots:
         QVERIFY(openThroughout);
         QVERIFY2(waitAt >= 0 && nextAt - waitAt >= 3000 && nextAt - waitAt <= 4600,
                  qPrintable(QString("dwell of 4 s took %1 ms").arg(nextAt - waitAt)));
-    }
-
-    // At start, an unended run in the records folder: a port that now leads to another device is
-    // left closed; asked, the dialog says where the run stood and offers what can be done, and
-    // the answer ends the record so that it is not offered again.
-    void unendedRunAtStart()
-    {
-        QTemporaryDir records;
-        const auto put = [&](const QString &name, const QByteArray &cycles) {
-            QFile file(records.filePath(name));
-            return file.open(QIODevice::WriteOnly) &&
-                   file.write("# chamberctl 0.3.0 run record\n# port: COM1\n"
-                              "# device: /dev/ttyUSB0\n"
-                              "# started: 2026-12-06T14:02:00.000+01:00\n"
-                              "# point 1: setpoint 85.0 C, dwell 600 s, used\n"
-                              "# point 2: setpoint 25.0 C, dwell 300 s, used\n"
-                              "# point 3: setpoint 35.0 C, dwell 5 s, not used\n"
-                              "# point 4: setpoint 25.0 C, dwell 5 s, not used\n"
-                              "# cycles: " + cycles + "\n"
-                              "time,elapsed_s,temperature_C,setpoint_C,phase,cycle,errors,event\n"
-                              "2026-12-06T14:02:00.000+01:00,0.000,,,Hold,0,0,run started\n"
-                              "2026-12-06T14:02:00.250+01:00,0.250,,,Heat,1,0,approaching point 1\n"
-                              "2026-12-06T14:02:00.250+01:00,0.250,,85.0,Heat,1,0,setpoint sent\n"
-                              "2026-12-06T14:30:00.000+01:00,1680.000,85.0,85.0,Heat,1,0,\n"
-                              "2026-12-06T14:30:00.000+01:00,1680.000,,85.0,Wait,1,0,"
-                              "phase change\n"
-                              "2026-12-06T14:36:00.000+01:00,2040.000,85.1,85.0,Wait,1,0,\n"
-                              "2026-12-06T14:36:00.250+01:00,20") > 0;
-        };
-        QVERIFY(put("2026-12-06T14-02-00_COM1.csv", "3"));
-        FakeSerialLink fake;
-        fake.present = {"COM1"};
-        fake.devices = {{"COM1", "/dev/ttyUSB1"}};
-        chamber::main window(&fake);
-        control<QTimer>(window, "Timer1")->stop();
-        window.setRecordsFolder(records.path());
-        window.Form_Load();
-        window.show();
-        const qsizetype scanned = fake.calls.size();
-        {
-            AlertCloser alerts;
-            window.offerRecovery(RecoveryChoice::Resume);
-            QCOMPARE(alerts.titles(), QStringList{"Recovery error"});
-            QVERIFY2(alerts.seen[0].text.contains("COM1 now opens /dev/ttyUSB1, not /dev/ttyUSB0 "
-                                                  "as it did for the run. It was not opened"),
-                     qPrintable(alerts.seen[0].text));
-        }
-        QCOMPARE(fake.calls.mid(scanned), QStringList());
-
-        QString said;
-        QStringList offered;
-        QTimer answer;
-        connect(&answer, &QTimer::timeout, this, [&] {
-            auto *dialog = qobject_cast<RecoveryDialog *>(QApplication::activeModalWidget());
-            if (!dialog)
-                return;
-            said = dialog->findChild<QLabel *>("description")->text();
-            for (QPushButton *button : dialog->findChildren<QPushButton *>())
-                offered << button->objectName();
-            dialog->findChild<QPushButton *>("leave")->click();
-        });
-        answer.start(10);
-        window.offerRecovery(RecoveryChoice::Ask);
-        QCOMPARE(said, "The run begun 2026-12-06 14:02 on COM1 did not end. Its last row, "
-                       "14:36:00, was cycle 1 of 3, point 1, Wait (240 s of 600 left); the "
-                       "controller was last sent 85.0 °C.");
-        QCOMPARE(offered, QStringList({"resume", "end", "leave"}));
-        const QString first = records.filePath("2026-12-06T14-02-00_COM1.csv");
-        QTRY_VERIFY(fileLines(first).last().endsWith(",85.0,Wait,1,0,abandoned after restart"));
-        QVERIFY(fileLines(first).at(fileLines(first).size() - 2).endsWith(",85.1,85.0,Wait,1,0,"));
-        QCOMPARE(fake.calls.mid(scanned), QStringList());
-        offered.clear();
-        window.offerRecovery(RecoveryChoice::Ask);
-        QCOMPARE(offered, QStringList()); // left: not asked again
-
-        // a profile that cannot be read is not resumed, even when the command line says so
-        QVERIFY(put("2026-12-06T15-00-00_COM1.csv", "three"));
-        window.offerRecovery(RecoveryChoice::Resume);
-        QVERIFY(said.endsWith("It cannot be resumed: line 9: the cycles cannot be read."));
-        QCOMPARE(offered, QStringList({"end", "leave"}));
-        QCOMPARE(fake.calls.mid(scanned), QStringList());
     }
 
     // A click, or a right-click and Escape, leaves the trend following the newest reading; a drag

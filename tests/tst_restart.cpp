@@ -18,20 +18,13 @@ constexpr int programMs = 60000; // a sanitizer build on a busy machine starts s
 constexpr double firstDwellS = 10;
 constexpr double killedAfterS = 3; // of the first dwell
 
-// The first row of the record at or after from whose phase turned to phase.
-int phaseRow(const QList<RunFact> &rows, const QString &phase, int from = 0)
+// The first row from from on that is the event what (or begins with it), or the phase change to
+// what; -1 when there is none.
+int rowOf(const QList<RunFact> &rows, const QString &what, int from = 0)
 {
     for (int i = from; i < rows.size(); ++i)
-        if (rows[i].kind == RunFact::Phase && rows[i].phase == phase)
-            return i;
-    return -1;
-}
-
-int eventRow(const QList<RunFact> &rows, const QString &prefix, int from = 0)
-{
-    for (int i = from; i < rows.size(); ++i)
-        if ((rows[i].kind == RunFact::Event || rows[i].kind == RunFact::RunEnded) &&
-            rows[i].text.startsWith(prefix))
+        if (rows[i].kind == RunFact::Phase ? rows[i].phase == what
+                                           : !rows[i].text.isEmpty() && rows[i].text.startsWith(what))
             return i;
     return -1;
 }
@@ -46,11 +39,13 @@ class tst_restart : public QObject
     SimProcess sim{{"--rate", "20", "--ambient", "25", "--log"}};
     QString records() const { return folder.filePath("runs"); }
 
-    QProcessEnvironment environment() const
+    void start(QProcess &process, const QString &program, const QStringList &arguments)
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("CHAMBERCTL_PORTS", sim.folder);
-        return environment;
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start(program, arguments);
     }
 
     QList<RunFact> rowsOf(const QString &record)
@@ -65,9 +60,7 @@ class tst_restart : public QObject
     QString killedInDwell()
     {
         QProcess probe;
-        probe.setProcessEnvironment(environment());
-        probe.setProcessChannelMode(QProcess::ForwardedChannels);
-        probe.start(RUN_PROBE, {records(), folder.filePath("run.profile")});
+        start(probe, RUN_PROBE, {records(), folder.filePath("run.profile")});
         const QStringList earlier = QDir(records()).entryList({"*_COM1.csv"});
         QString record;
         const auto dwelled = [&] {
@@ -77,7 +70,7 @@ class tst_restart : public QObject
                 return false;
             record = QDir(records()).filePath(made.first());
             const QList<RunFact> rows = rowsOf(record);
-            const int wait = phaseRow(rows, "Wait");
+            const int wait = rowOf(rows, "Wait");
             return wait >= 0 &&
                    rows.last().elapsedSeconds >= rows[wait].elapsedSeconds + killedAfterS;
         };
@@ -94,9 +87,7 @@ class tst_restart : public QObject
     QList<RunFact> recovered(const QString &record, const QString &choice)
     {
         QProcess program;
-        program.setProcessEnvironment(environment());
-        program.setProcessChannelMode(QProcess::ForwardedChannels);
-        program.start(CHAMBERCTL, {"--records", records(), "--recover", choice});
+        start(program, CHAMBERCTL, {"--records", records(), "--recover", choice});
         QString error;
         const auto ended = [&] {
             const auto read = readRecord(record, error);
@@ -110,12 +101,6 @@ class tst_restart : public QObject
             qWarning("the record did not end: %s\n%s", qPrintable(error),
                      qPrintable(sim.log().right(2000)));
         return rowsOf(record);
-    }
-
-    // What the controller was sent since the log held sentBefore lines of setpoints.
-    QStringList setpointsSince(qsizetype sentBefore)
-    {
-        return sim.logLines("setpoint ").mid(sentBefore);
     }
 
 private slots:
@@ -136,29 +121,29 @@ private slots:
         QVERIFY(!record.isEmpty());
         const QList<RunFact> before = rowsOf(record);
         const double held = before.last().elapsedSeconds -
-                            before[phaseRow(before, "Wait")].elapsedSeconds;
+                            before[rowOf(before, "Wait")].elapsedSeconds;
         const qsizetype sent = sim.logLines("setpoint ").size();
 
         const QList<RunFact> rows = recovered(record, "resume");
         QCOMPARE(rows.last().text, "completed");
         QCOMPARE(rows.last().cycle, 2);
-        const int resumed = eventRow(rows, "resumed after restart, gap ");
+        const int resumed = rowOf(rows, "resumed after restart, gap ");
         QVERIFY(resumed > 0);
-        QCOMPARE(eventRow(rows, "resumed after restart", resumed + 1), -1);
-        const int again = eventRow(rows, "", resumed + 1);
+        QCOMPARE(rowOf(rows, "resumed after restart", resumed + 1), -1);
+        const int again = rowOf(rows, "", resumed + 1);
         QCOMPARE(rows[again].text, "approaching point 1");
         QCOMPARE(rows[again].cycle, 1);
         // the dwell's rest: from its "Wait" again to the next point's approach
-        const int wait = phaseRow(rows, "Wait", resumed);
-        const int next = eventRow(rows, "approaching point 2", resumed);
+        const int wait = rowOf(rows, "Wait", resumed);
+        const int next = rowOf(rows, "approaching point 2", resumed);
         QVERIFY(wait > resumed && next > wait);
         const double rest = rows[next].elapsedSeconds - rows[wait].elapsedSeconds;
         // a loaded machine delays ticks, and with them the dwell clock, but never hurries it
         const double left = firstDwellS - held;
         QVERIFY2(rest >= left - 1 && rest <= left + 2.5,
                  qPrintable(QString("dwelled %1 s after %2 s").arg(rest).arg(held)));
-        QCOMPARE(setpointsSince(sent).value(0), "setpoint 400");
-        QCOMPARE(setpointsSince(sent).last(), "setpoint 250");
+        QCOMPARE(sim.logLines("setpoint ").value(sent), "setpoint 400");
+        QCOMPARE(sim.logLines("setpoint ").last(), "setpoint 250");
         // the run's clock goes on over the gap
         QVERIFY(rows[resumed].elapsedSeconds > before.last().elapsedSeconds);
 
@@ -188,8 +173,8 @@ private slots:
 
         const QList<RunFact> rows = recovered(record, choice);
         QCOMPARE(rows.last().text, ending);
-        QCOMPARE(eventRow(rows, "resumed after restart"), -1);
-        QCOMPARE(setpointsSince(sentBefore), sent);
+        QCOMPARE(rowOf(rows, "resumed after restart"), -1);
+        QCOMPARE(sim.logLines("setpoint ").mid(sentBefore), sent);
         if (sent.isEmpty()) // not even a reading asked for
             QCOMPARE(sim.logLines("rx ").size(), framesBefore);
         QString error;

@@ -1,9 +1,17 @@
-// Where an unended run stood, read from its record: the point, the dwell left and what the
-// controller was last sent; and which record a restart looks at.
+// A run that outlived its program: where it stood, read from its record (the point, the dwell
+// left, what the controller was last sent), which record a restart looks at, and the question the
+// window asks about it.
+#include "dialogs/recoverydialog.h"
+#include "main/main.h"
 #include "record/recordwriter.h"
 #include "recovery/runstanding.h"
+#include "support/alertcloser.h"
+#include "support/control.h"
+#include "support/fakeseriallink.h"
 #include "support/oldrecord.h"
 
+#include <QLabel>
+#include <QPushButton>
 #include <QtTest>
 
 using namespace chamber;
@@ -74,20 +82,19 @@ QString said(const std::optional<RunStanding> &s)
 {
     if (!s)
         return "none";
-    return QStringLiteral("cycle %1 point %2 %3 left %4 dwelling %5 sent %6 whole %7%8")
+    return QStringLiteral("cycle %1 point %2 %3 left %4 dwelling %5 sent %6%7")
         .arg(s->cycle)
         .arg(s->point + 1)
         .arg(s->phase)
         .arg(s->dwellLeftS)
         .arg(s->dwelling)
         .arg(s->setpointSentC)
-        .arg(s->wholeBytes)
         .arg(s->cannotResume.isEmpty() ? QString() : " cannot: " + s->cannotResume);
 }
 
 } // namespace
 
-class tst_runstanding : public QObject
+class tst_recovery : public QObject
 {
     Q_OBJECT
 private slots:
@@ -96,59 +103,41 @@ private slots:
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QString>("expected");
         const QByteArray dwelling = preamble() + rows(inDwell);
-        QTest::newRow("in a dwell") << dwelling
-                                    << QString("cycle 2 point 1 Wait left 240 dwelling 1 sent 30 "
-                                               "whole %1")
-                                           .arg(dwelling.size());
+        const QString inWait = "cycle 2 point 1 Wait left 240 dwelling 1 sent 30";
+        QTest::newRow("in a dwell") << dwelling << inWait;
         QTest::newRow("a torn last row is left out")
-            << dwelling + "2026-12-06T14:41:20.250+01:00,2360.25,30"
-            << QString("cycle 2 point 1 Wait left 240 dwelling 1 sent 30 whole %1")
-                   .arg(dwelling.size());
+            << dwelling + "2026-12-06T14:41:20.250+01:00,2360.25,30" << inWait;
         // the 160 s from the reading of 29.0 C on, out of a band of 0.5, do not count
         QTest::newRow("a guaranteed soak counts the seconds in the band")
             << preamble(R"({"tolerance_c":0.5,"guaranteed_soak":true})") + rows(inDwell)
-            << QString("cycle 2 point 1 Wait left 400 dwelling 1 sent 30 whole %1")
-                   .arg(preamble(R"({"tolerance_c":0.5,"guaranteed_soak":true})").size() +
-                        rows(inDwell).size());
-        const QByteArray approaching = preamble() + rows(inDwell.mid(0, 17));
+            << "cycle 2 point 1 Wait left 400 dwelling 1 sent 30";
         QTest::newRow("in an approach: its whole dwell")
-            << approaching
-            << QString("cycle 2 point 1 Heat left 600 dwelling 0 sent 30 whole %1")
-                   .arg(approaching.size());
+            << preamble() + rows(inDwell.mid(0, 17))
+            << "cycle 2 point 1 Heat left 600 dwelling 0 sent 30";
         // resumed once with 240 s left, 100 s held since: 140 s left
-        const QByteArray twice =
-            dwelling + rows({"3000 - 30.0 Hold 2 resumed after restart, gap 640 s",
-                             "3000.25 30.0 30.0 Hold 2 approaching point 1",
-                             "3000.25 - 30.0 Hold 2 setpoint sent",
-                             "3000.5 - 30.0 Wait 2 phase change",
-                             "3100.5 30.0 30.0 Wait 2"});
         QTest::newRow("cut again after a resume")
-            << twice
-            << QString("cycle 2 point 1 Wait left 140 dwelling 1 sent 30 whole %1")
-                   .arg(twice.size());
-        const QByteArray old = oldPreamble + rows({"0 - - Hold 0 run started",
-                                                   "0.2 - - Hold 1 new cycle",
-                                                   "0.2 - - Heat 1 phase change",
-                                                   "0.2 - 75.0 Heat 1 setpoint sent",
-                                                   "10 75.0 75.0 Heat 1",
-                                                   "10 - 75.0 Wait 1 phase change",
-                                                   "20 75.0 75.0 Wait 1"});
+            << dwelling + rows({"3000 - 30.0 Hold 2 resumed after restart, gap 640 s",
+                                "3000.25 30.0 30.0 Hold 2 approaching point 1",
+                                "3000.25 - 30.0 Hold 2 setpoint sent",
+                                "3000.5 - 30.0 Wait 2 phase change", "3100.5 30.0 30.0 Wait 2"})
+            << "cycle 2 point 1 Wait left 140 dwelling 1 sent 30";
         QTest::newRow("0.2.0: the point inferred")
-            << old
-            << QString("cycle 1 point 1 Wait left 20 dwelling 1 sent 75 whole %1").arg(old.size());
+            << oldPreamble + rows({"0 - - Hold 0 run started", "0.2 - - Hold 1 new cycle",
+                                   "0.2 - - Heat 1 phase change", "0.2 - 75.0 Heat 1 setpoint sent",
+                                   "10 75.0 75.0 Heat 1", "10 - 75.0 Wait 1 phase change",
+                                   "20 75.0 75.0 Wait 1"})
+            << "cycle 1 point 1 Wait left 20 dwelling 1 sent 75";
         QByteArray damaged = dwelling;
         damaged.replace("# cycles: 2", "# cycles: two");
         QTest::newRow("a profile that cannot be read")
             << damaged
-            << QString("cycle 2 point 1 Wait left 0 dwelling 0 sent 30 whole %1 cannot: line 9: "
-                       "the cycles cannot be read")
-                   .arg(damaged.size());
-        QTest::newRow("ended") << dwelling + rows({"2400 - 25.0 Hold 2 window closed"})
-                               << "none";
+            << "cycle 2 point 1 Wait left 0 dwelling 0 sent 30 cannot: line 9: the cycles cannot "
+               "be read";
+        QTest::newRow("ended") << dwelling + rows({"2400 - 25.0 Hold 2 window closed"}) << "none";
         QTest::newRow("a manual record")
-            << QByteArray("# chamberctl 0.3.0 manual record\n# port: COM1\n"
-                          "# started: 2026-12-06T14:02:00.000+01:00\n") +
-                   "time,elapsed_s,temperature_C,setpoint_C,phase,cycle,errors,event\n" +
+            << "# chamberctl 0.3.0 manual record\n# port: COM1\n"
+               "# started: 2026-12-06T14:02:00.000+01:00\n"
+               "time,elapsed_s,temperature_C,setpoint_C,phase,cycle,errors,event\n" +
                    rows({"0 25.0 - Hold 0"})
             << "none";
     }
@@ -229,7 +218,75 @@ private slots:
                                 "names"),
                  qPrintable(error));
     }
+
+    // At start, an unended run: a port that now leads to another device is left closed; asked,
+    // the dialog offers what can be done, and the answer ends the record so that it is not
+    // offered again.
+    void askedAtStart()
+    {
+        QTemporaryDir records;
+        const auto put = [&](const QString &name, const QByteArray &text) {
+            QFile file(records.filePath(name));
+            return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+        };
+        const QString first = records.filePath("2026-12-06T14-02-00_COM1.csv");
+        QVERIFY(put("2026-12-06T14-02-00_COM1.csv", preamble() + rows(inDwell) + "2026-12-06T14:41:20.250+01:00,23"));
+        FakeSerialLink fake;
+        fake.present = {"COM1"};
+        fake.devices = {{"COM1", "/dev/ttyUSB1"}};
+        chamber::main window(&fake);
+        control<QTimer>(window, "Timer1")->stop();
+        window.setRecordsFolder(records.path());
+        window.Form_Load();
+        window.show();
+        const qsizetype scanned = fake.calls.size();
+        {
+            AlertCloser alerts;
+            window.offerRecovery(RecoveryChoice::Resume);
+            QCOMPARE(alerts.titles(), QStringList{"Recovery error"});
+            QVERIFY2(alerts.seen[0].text.contains("COM1 now opens /dev/ttyUSB1, not /dev/ttyUSB0 "
+                                                  "as it did for the run. It was not opened"),
+                     qPrintable(alerts.seen[0].text));
+        }
+
+        QString said;
+        QStringList offered;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, this, [&] {
+            auto *dialog = qobject_cast<RecoveryDialog *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            said = dialog->findChild<QLabel *>("description")->text();
+            for (QPushButton *button : dialog->findChildren<QPushButton *>())
+                offered << button->objectName();
+            dialog->findChild<QPushButton *>("leave")->click();
+        });
+        answer.start(10);
+        window.offerRecovery(RecoveryChoice::Ask);
+        QVERIFY(said.startsWith("The run begun 2026-12-06 14:02 on COM1 did not end."));
+        QCOMPARE(offered, QStringList({"resume", "end", "leave"}));
+        const auto lastRows = [&] {
+            QFile file(first);
+            return file.open(QIODevice::ReadOnly) ? file.readAll().split('\n').mid(29)
+                                                  : QByteArrayList();
+        };
+        // the torn row cut off, the end after the last whole one
+        QTRY_VERIFY(lastRows().value(1).endsWith(",,30.0,Wait,2,0,abandoned after restart"));
+        QVERIFY(lastRows().value(0).endsWith(",30.1,30.0,Wait,2,0,"));
+        offered.clear();
+        window.offerRecovery(RecoveryChoice::Ask);
+        QCOMPARE(offered, QStringList()); // left: not asked again
+
+        // a profile that cannot be read is not resumed, even when the command line says so
+        QByteArray damaged = preamble() + rows(inDwell);
+        damaged.replace("# cycles: 2", "# cycles: two");
+        QVERIFY(put("2026-12-06T15-00-00_COM1.csv", damaged));
+        window.offerRecovery(RecoveryChoice::Resume);
+        QVERIFY(said.endsWith("It cannot be resumed: line 9: the cycles cannot be read."));
+        QCOMPARE(offered, QStringList({"end", "leave"}));
+        QCOMPARE(fake.calls.mid(scanned), QStringList()); // nothing opened, nothing sent
+    }
 };
 
-QTEST_GUILESS_MAIN(tst_runstanding)
-#include "tst_runstanding.moc"
+QTEST_MAIN(tst_recovery)
+#include "tst_recovery.moc"
