@@ -1,6 +1,7 @@
 // The analysis behind a run's report: small hand-made records, whole, stopped, cut and old.
 #include "record/recordfile.h"
 #include "report/runanalysis.h"
+#include "support/handrecord.h"
 
 #include <QJsonArray>
 #include <QtTest>
@@ -9,40 +10,19 @@ using namespace chamber;
 
 namespace {
 
-// A record of one run begun at 2026-12-06 14:00:00 +01:00 with points 30.0 C and 25.0 C held
-// 3 s each for one cycle; conditions is the record's conditions line, or none.
+// A record of one run with points 30.0 C and 25.0 C held 3 s each for one cycle; conditions is
+// the record's conditions line, or none.
 QByteArray record(const QByteArray &conditions, const QList<QByteArray> &rows,
                   bool namesPoints = true)
 {
-    QByteArray text = "# chamberctl 0.3.0 run record\n"
-                      "# port: COM1\n"
-                      "# started: 2026-12-06T14:00:00.000+01:00\n"
-                      "# point 1: setpoint 30.0 C, dwell 3 s, used\n"
-                      "# point 2: setpoint 25.0 C, dwell 3 s, used\n"
-                      "# point 3: setpoint 35.0 C, dwell 5 s, not used\n"
-                      "# point 4: setpoint 25.0 C, dwell 5 s, not used\n"
-                      "# cycles: 1\n";
-    if (!conditions.isEmpty())
-        text += "# conditions: " + conditions + "\n";
-    text += "time,elapsed_s,temperature_C,setpoint_C,phase,cycle,errors,event\n";
-    // each row: "elapsed temperature setpoint phase cycle errors event", "-" for an empty field
-    for (const QByteArray &row : rows) {
-        const QList<QByteArray> f = row.split(' ');
-        QByteArray event = f.mid(6).join(' ');
-        if (!namesPoints && event.startsWith("approaching"))
-            continue;
-        if (event.contains(','))
-            event = '"' + event + '"';
-        const double elapsed = f[0].toDouble();
-        const QDateTime when =
-            QDateTime::fromString("2026-12-06T14:00:00.000+01:00", Qt::ISODateWithMs)
-                .addMSecs(qint64(elapsed * 1000));
-        const auto field = [&](int i) { return f[i] == "-" ? QByteArray() : f[i]; };
-        text += when.toOffsetFromUtc(3600).toString(Qt::ISODateWithMs).toLatin1() + "," +
-                QByteArray::number(elapsed, 'f', 3) + "," + field(1) + "," + field(2) + "," + f[3] +
-                "," + f[4] + "," + f[5] + "," + event + "\n";
-    }
-    return text;
+    return handRecord(
+        "# point 1: setpoint 30.0 C, dwell 3 s, used\n"
+        "# point 2: setpoint 25.0 C, dwell 3 s, used\n"
+        "# point 3: setpoint 35.0 C, dwell 5 s, not used\n"
+        "# point 4: setpoint 25.0 C, dwell 5 s, not used\n"
+        "# cycles: 1\n" +
+            (conditions.isEmpty() ? QByteArray() : "# conditions: " + conditions + "\n"),
+        rows, namesPoints);
 }
 
 // A whole run: heating to 30 C from 25 C in 2 s, 3 s held, cooling to 25 C in 2 s, 3 s held.
