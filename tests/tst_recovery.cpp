@@ -9,7 +9,6 @@
 #include "support/control.h"
 #include "support/fakeseriallink.h"
 #include "support/handrecord.h"
-#include "support/oldrecord.h"
 
 #include <QLabel>
 #include <QPushButton>
