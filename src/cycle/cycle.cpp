@@ -19,7 +19,6 @@ namespace chamber {
 namespace {
 
 constexpr int ticksPerDwellSecond = 4;
-constexpr double restSetpointTenths = 250;
 // Longer dwells are capped here (about 68 years) rather than wrapped into a short one.
 constexpr double longestDwellSeconds = std::numeric_limits<qint32>::max();
 

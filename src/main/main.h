@@ -123,6 +123,9 @@ private:
     void Form_QueryUnload();
     void Form_Unload();
 
+    // The setpoint a run ends at, whatever ended it: 25.0 degrees C.
+    static constexpr double restSetpointTenths = 250;
+
     void transmit(const QString &mode, double dataout);
     void comwrite(const QByteArray &datain, int timetowait);
     void process(int Index, const QString &datain, int destinationx, int timeoutx, int delayx);

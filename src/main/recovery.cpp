@@ -18,7 +18,6 @@ namespace chamber {
 
 namespace {
 
-constexpr double restSetpointTenths = 250;
 const QString recoveryTitle = QStringLiteral("Recovery error");
 
 } // namespace
