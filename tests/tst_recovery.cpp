@@ -159,6 +159,7 @@ private slots:
         QVERIFY(found); // not the one being written
         QCOMPARE(QFileInfo(found->record).fileName(), "2026-12-06T14-02-00_COM1.csv");
         writer.close(running);
+        writer.waitWritten();
 
         // the newest, closed now, is unended too; once it ends, nothing older is offered
         QCOMPARE(QFileInfo(unendedRun(folder.path(), error)->record).fileName(),
