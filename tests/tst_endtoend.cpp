@@ -53,12 +53,13 @@ struct Started
     chamber::main window{&link};
 };
 
-// The events of the record in folder begun at the index-th start time, in order.
+// The events of the run record in folder begun at the index-th start time, in order; the manual
+// record of the polling before the runs is none of them.
 QStringList recordEvents(const QString &folder, int index)
 {
     QString error;
     const auto record = readRecord(
-        QDir(folder).entryInfoList({"*.csv"}, QDir::Files, QDir::Name).value(index).filePath(),
+        QDir(folder).entryInfoList({"*_COM1.csv"}, QDir::Files, QDir::Name).value(index).filePath(),
         error);
     QStringList events;
     for (const RunFact &row : record ? record->rows : QList<RunFact>())
@@ -152,22 +153,6 @@ private slots:
         QCOMPARE(pdfText(folder.filePath("again.pdf")), text);
     }
 
-private:
-    static QString pdfText(const QString &pdf)
-    {
-        QProcess pdftotext;
-        pdftotext.start("pdftotext", {"-layout", pdf, "-"});
-        return pdftotext.waitForFinished(30000)
-                   ? QString::fromUtf8(pdftotext.readAllStandardOutput())
-                   : QString();
-    }
-    static QJsonObject jsonFile(const QString &path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object()
-                                              : QJsonObject();
-    }
-
     // A chamber that stops 0.3 short of its setpoints, whose readings drop by 3.0 for 1.5 s six
     // seconds after it starts (a door opened). With a band of 0.5 its approach ends, and the door
     // pauses the soak and raises an alarm; with a band of 0.2 the approach never ends, and its
@@ -236,6 +221,22 @@ private:
                               "alarm acknowledged", "stopped by the operator"}));
         QCOMPARE(recordEvents(records, 1),
                  QStringList({"alarm: setpoint not reached", "ended by alarm"}));
+    }
+
+private:
+    static QString pdfText(const QString &pdf)
+    {
+        QProcess pdftotext;
+        pdftotext.start("pdftotext", {"-layout", pdf, "-"});
+        return pdftotext.waitForFinished(30000)
+                   ? QString::fromUtf8(pdftotext.readAllStandardOutput())
+                   : QString();
+    }
+    static QJsonObject jsonFile(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object()
+                                              : QJsonObject();
     }
 };
 
