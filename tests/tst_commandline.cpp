@@ -5,6 +5,7 @@
 #include "support/alertcloser.h"
 #include "support/control.h"
 #include "support/fakeseriallink.h"
+#include "support/files.h"
 #include "support/oldrecord.h"
 
 #include <QCheckBox>
@@ -91,10 +92,7 @@ private slots:
                        "2026-12-06T14:02:31.755+01:00,0.505,23.5,75.0,Heat,1,0,\n");
         const auto report = [&](const QByteArray &text, QString &err) {
             const QString record = folder.filePath("run.csv");
-            QFile file(record);
-            file.open(QIODevice::WriteOnly);
-            file.write(text);
-            file.close();
+            writeFile(record, text);
             QProcess process;
             qputenv("QT_QPA_PLATFORM", "no-such-platform"); // --report needs no display
             process.start(QStringLiteral(CHAMBERCTL), {"--report", record});
@@ -104,10 +102,7 @@ private slots:
         };
         QString err;
         QCOMPARE(report(whole.chopped(12), err), 0);
-        QProcess pdftotext;
-        pdftotext.start("pdftotext", {folder.filePath("run.pdf"), "-"});
-        QVERIFY(pdftotext.waitForFinished(30000));
-        const QString text = QString::fromUtf8(pdftotext.readAllStandardOutput());
+        const QString text = pdfText(folder.filePath("run.pdf"));
         QVERIFY2(text.contains("The run did not end: its record stops at 2026-12-06 14:02:31"),
                  qPrintable(text));
         QVERIFY(QFile::exists(folder.filePath("run.summary.json")));
@@ -154,13 +149,9 @@ private slots:
         QFETCH(QString, expected);
         QTemporaryDir config;
         QVERIFY(QDir(config.path()).mkpath("chamberctl"));
-        const auto write = [&config](const QString &name, const QByteArray &text) {
-            QFile file(config.filePath(name));
-            return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
-        };
-        QVERIFY(write("chamberctl/chamberctl.conf", conf) &&
-                write("chamberctl/secret", "from-file\n") &&
-                write("other-secret", "from-other-file"));
+        QVERIFY(writeFile(config.filePath("chamberctl/chamberctl.conf"), conf) &&
+                writeFile(config.filePath("chamberctl/secret"), "from-file\n") &&
+                writeFile(config.filePath("other-secret"), "from-other-file"));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
         const QString file = settingsFile();
         if (variable.isNull())

@@ -3,6 +3,7 @@
 #include "dialogs/rs232_portscanning.h"
 #include "dialogs/z_selectfile.h"
 #include "link/qtseriallink.h"
+#include "support/files.h"
 #include "support/pty.h"
 #include "support/windowrig.h"
 
@@ -29,12 +30,7 @@ const QByteArray goodFile = R"({"format": "chamberctl-profile", "version": 1,
     "points": [{"setpoint_c": 175.04, "dwell_s": 10}, {"setpoint_c": 175.05, "dwell_s": 0},
                {"setpoint_c": 0.15, "dwell_s": 3600}, {"setpoint_c": 25.25, "dwell_s": 1}],
     "use_points": [true, true, true, true], "cycles": 999})";
-
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-}
+const QString goodShown = "175.0 175.0 0.2 25.3 10 0 3600 1 999 1 1"; // as ProfileRig::shown() says
 
 // The window, a folder of its own, and an operator who answers the file selection dialog by
 // typing name into filename and clicking "OK", or "Cancel" when name is empty; or once in a way
@@ -332,11 +328,8 @@ private slots:
     void profileChosenWithoutTyping()
     {
         ProfileRig rig;
-        for (const QString name : {"a.profile", "b.profile"}) {
-            QFile file(rig.folder.filePath(name));
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(goodFile));
-        }
-        const QString loaded = "175.0 175.0 0.2 25.3 10 0 3600 1 999 1 1";
+        for (const QString name : {"a.profile", "b.profile"})
+            QVERIFY(writeFile(rig.folder.filePath(name), goodFile));
         QString collected;
         rig.answer = [&](Z_selectfile *dialog) {
             const auto key = [&](Qt::Key key) { QTest::keyClick(dialog->windowHandle(), key); };
@@ -352,7 +345,7 @@ private slots:
         };
         rig.shortcut(Qt::Key_O);
         QCOMPARE(collected, QStringLiteral("b.profile"));
-        QCOMPARE(rig.shown(), loaded);
+        QCOMPARE(rig.shown(), goodShown);
 
         rig.field("setpoints(0)")->setText("1");
         rig.answer = [&](Z_selectfile *dialog) {
@@ -362,7 +355,7 @@ private slots:
             QTest::mouseClick(dialog->okbutton, Qt::LeftButton);
         };
         rig.entry("Open profile…")->trigger();
-        QCOMPARE(rig.shown(), loaded);
+        QCOMPARE(rig.shown(), goodShown);
         QCOMPARE(rig.alerts.titles(), QStringList());
     }
 
@@ -378,18 +371,14 @@ private slots:
         QCOMPARE(rig.shown(), before);
         QCOMPARE(rig.alerts.titles(), QStringList{"Profile error"});
         QVERIFY2(rig.alerts.seen[0].text.contains(path), qPrintable(rig.alerts.seen[0].text));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(goodFile));
-        file.close();
-        QVERIFY(rig.window.loadProfile(path));
-        QCOMPARE(rig.shown(), "175.0 175.0 0.2 25.3 10 0 3600 1 999 1 1");
+        QVERIFY(writeFile(path, goodFile) && rig.window.loadProfile(path));
+        QCOMPARE(rig.shown(), goodShown);
 
         rig.ports()->setCurrentIndex(1);
         for (bool on : {true, false}) {
             rig.click("cyclerun");
-            QCOMPARE(rig.entry("Open profile…")->isEnabled(), !on);
-            QCOMPARE(rig.entry("Save profile…")->isEnabled(), !on);
-            QCOMPARE(rig.entry("Run conditions…")->isEnabled(), !on);
+            for (const char *caption : {"Open profile…", "Save profile…", "Run conditions…"})
+                QCOMPARE(rig.entry(caption)->isEnabled(), !on);
         }
         rig.click("cyclerun");
         QVERIFY(!rig.window.loadProfile(path));
