@@ -12,6 +12,7 @@
 #include "run/runfeed.h"
 #include "support/alertcloser.h"
 #include "support/control.h"
+#include "support/files.h"
 #include "support/mosquitto.h"
 #include "support/simprocess.h"
 #include "util/profilefile.h"
@@ -47,17 +48,19 @@ BrokerSettings stationSettings(const QString &url, const QString &station)
 }
 
 // The window on the real serial link to chamber-sim, publishing, with port COM1 open, "Auto"
-// ticked and a profile of two points loaded; its run records go to a folder of its own.
+// ticked and a profile of two points of a second each loaded; its run records go to a folder of
+// its own.
 struct Station
 {
-    Station(const BrokerSettings &settings, const Profile &profile)
+    explicit Station(const BrokerSettings &settings)
         : sim({"--rate", "20", "--ambient", "25"})
     {
         if (!sim.waitReady())
             return;
         qputenv("CHAMBERCTL_PORTS", QFile::encodeName(sim.folder));
         QString error;
-        writeProfile(folder.filePath("run.profile"), profile, error);
+        writeProfile(folder.filePath("run.profile"),
+                     {{30, 25, 0, 0}, {1, 1, 0, 0}, {true, true}, 1}, error);
         window.emplace(&link);
         publisher = attachBroker(*window, settings);
         window->Form_Load();
@@ -144,8 +147,7 @@ private slots:
         QVERIFY2(broker.start(), qPrintable(broker.log()));
         // a persistent session: what is published while the subscriber is away waits for it
         Subscriber subscriber(broker, "chamberctl/#", {"-c", "-i", "restart-watch"});
-        Station station(stationSettings(broker.url(), "lab1"),
-                        {{30, 25, 0, 0}, {1, 1, 0, 0}, {true, true}, 1});
+        Station station(stationSettings(broker.url(), "lab1"));
         QTRY_VERIFY_WITH_TIMEOUT(station.ready(), 10000);
         QTRY_VERIFY(!subscriber.on("chamberctl/lab1/status").isEmpty());
         QTRY_VERIFY(subscriber.on("chamberctl/lab1/reading").size() >= 4); // "Auto" polls
@@ -170,11 +172,8 @@ private slots:
         const QJsonObject status = retained(broker, "chamberctl/lab1/status");
         QCOMPARE(status["online"], true);
         QCOMPARE(status["port"], "COM1");
-        QCOMPARE(status["phase"], "Hold");
-        QCOMPARE(status["run"], QJsonValue());
-        QCOMPARE(status["cycle"], 1);
+        QCOMPARE(status["run"], QJsonValue()); // the run's end
         const QJsonObject summary = retained(broker, "chamberctl/lab1/summary");
-        QCOMPARE(summary["format"], "chamberctl-run-summary");
         QCOMPARE(summary["ending"], "completed");
         QCOMPARE(summary["readings"], readings);
     }
@@ -188,7 +187,7 @@ private slots:
         QVERIFY2(broker.start(), qPrintable(broker.log()));
         BrokerSettings settings = stationSettings(broker.url(), "lab1");
         settings.password = "not-the-password";
-        Station station(settings, {{30, 25, 0, 0}, {1, 1, 0, 0}, {true, true}, 1});
+        Station station(settings);
         QSignalSpy attempts(station.publisher->link(), &BrokerLink::stateChanged);
         QTRY_VERIFY_WITH_TIMEOUT(station.ready(), 10000);
         station.run()->click();
@@ -201,7 +200,6 @@ private slots:
                                           "user name and password. Nothing is published "
                                           "until this is put right; the chamber and its runs go "
                                           "on as before.");
-        QVERIFY(station.notice()->text().startsWith("Broker: not connected since "));
         QVERIFY(station.notice()->text().endsWith(
             " (not authorised, check the user name and password)"));
         int readings = 0;
@@ -214,17 +212,15 @@ private slots:
         QTest::addColumn<QString>("host");
         QTest::addColumn<QString>("ca");
         QTest::addColumn<QString>("refusal"); // empty: connects
-        QTest::newRow("its own authority") << "localhost"
-                                           << "ca.crt"
-                                           << "";
-        QTest::newRow("another authority")
-            << "localhost"
-            << "other.crt"
-            << "the broker's certificate is not signed by the authority in %1";
-        QTest::newRow("another host name than the certificate's")
-            << "127.0.0.1"
-            << "ca.crt"
-            << "the broker's certificate is for another host name";
+        const auto row = [](const char *name, const char *host, const char *ca,
+                            const char *refusal) {
+            QTest::newRow(name) << QString(host) << QString(ca) << QString(refusal);
+        };
+        row("its own authority", "localhost", "ca.crt", "");
+        row("another authority", "localhost", "other.crt",
+            "the broker's certificate is not signed by the authority in %1");
+        row("another host name than the certificate's", "127.0.0.1", "ca.crt",
+            "the broker's certificate is for another host name");
     }
     // mqtts://: the broker's certificate must be signed by the authority given, for the host
     // connected to; a refusal is said once in an alert and stays in the band.
@@ -263,11 +259,9 @@ private slots:
         Mosquitto broker({"lab1", "lab2"});
         QVERIFY2(broker.start(), qPrintable(broker.log()));
         QTemporaryDir config;
-        QVERIFY(QDir(config.path()).mkpath("chamberctl"));
-        QFile conf(config.filePath("chamberctl/chamberctl.conf"));
-        QVERIFY(conf.open(QIODevice::WriteOnly));
-        conf.write("[mqtt]\nurl=" + broker.url().toUtf8() + "\nuser=lab2\nstation=lab2\n");
-        conf.close();
+        QVERIFY(QDir(config.path()).mkpath("chamberctl") &&
+                writeFile(config.filePath("chamberctl/chamberctl.conf"),
+                          "[mqtt]\nurl=" + broker.url().toUtf8() + "\nuser=lab2\nstation=lab2\n"));
         QProcess lab1, lab2;
         for (QProcess *lab : {&lab1, &lab2}) {
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
