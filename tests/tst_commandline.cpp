@@ -1,15 +1,10 @@
 // The command line: what the real program says to --help, --version and bad use, and a --port
 // that the scan did not find.
 #include "main/commandline.h"
-#include "main/main.h"
-#include "support/alertcloser.h"
-#include "support/control.h"
-#include "support/fakeseriallink.h"
 #include "support/files.h"
 #include "support/oldrecord.h"
+#include "support/windowrig.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QSysInfo>
 #include <QtTest>
 
@@ -181,21 +176,15 @@ private slots:
     // the operator to open a port: a choice that fails to open is none.
     void portNotFound()
     {
-        AlertCloser alerts;
-        FakeSerialLink fake;
-        fake.present = {"COM3", "COM4"};
-        chamber::main window(&fake);
-        window.Form_Load();
-        fake.present.remove("COM4"); // gone since the scan
-        window.applyStartOptions({"COM7", {}, {}, true, {}, {}});
-        QVERIFY(alerts.seen.value(0).text.contains("COM7 was not found by the port scan"));
-        auto *ports = control<QComboBox>(window, "portselect");
-        ports->setCurrentIndex(2); // COM4
-        QVERIFY(ports->currentText() == "Select" &&
-                !control<QCheckBox>(window, "autoread")->isChecked());
-        ports->setCurrentIndex(1); // COM3
-        QVERIFY(control<QCheckBox>(window, "autoread")->isChecked());
-        QCOMPARE(alerts.titles(), QStringList({"Com port error", "Com port error"}));
+        WindowRig rig;                   // COM3 and COM4 found
+        rig.fake.present.remove("COM4"); // gone since the scan
+        rig.window.applyStartOptions({"COM7", {}, {}, true, {}, {}});
+        QVERIFY(rig.alerts.seen.value(0).text.contains("COM7 was not found by the port scan"));
+        rig.ports()->setCurrentIndex(2); // COM4
+        QVERIFY(rig.ports()->currentText() == "Select" && !rig.box("autoread")->isChecked());
+        rig.ports()->setCurrentIndex(1); // COM3
+        QVERIFY(rig.box("autoread")->isChecked());
+        QCOMPARE(rig.alerts.titles(), QStringList({"Com port error", "Com port error"}));
     }
 };
 
