@@ -12,13 +12,11 @@
 #include "run/runfeed.h"
 #include "support/alertcloser.h"
 #include "support/control.h"
-#include "support/files.h"
 #include "support/mosquitto.h"
 #include "support/simprocess.h"
 #include "util/profilefile.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QLineEdit>
 #include <QTableView>
 #include <QtTest>
@@ -250,32 +248,25 @@ private slots:
         QVERIFY(notice->text().endsWith('(' + reason + ')'));
     }
 
-    // Two real programs publish; the overview lists both, shows an alarm in red, draws the chosen
-    // station's readings, and greys the one that was killed once its last will has come. One takes
-    // its broker from the settings file, the other from its options, each with its password in the
-    // environment.
+    // Two real programs publish, each with its password in the environment; the overview lists
+    // both, shows an alarm in red, draws the chosen station's readings, and greys the one that was
+    // killed once its last will has come.
     void overviewAndLastWill()
     {
         Mosquitto broker({"lab1", "lab2"});
         QVERIFY2(broker.start(), qPrintable(broker.log()));
-        QTemporaryDir config;
-        QVERIFY(QDir(config.path()).mkpath("chamberctl") &&
-                writeFile(config.filePath("chamberctl/chamberctl.conf"),
-                          "[mqtt]\nurl=" + broker.url().toUtf8() + "\nuser=lab2\nstation=lab2\n"));
+        QTemporaryDir noPorts;
         QProcess lab1, lab2;
         for (QProcess *lab : {&lab1, &lab2}) {
-            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
             const QString name = lab == &lab1 ? "lab1" : "lab2";
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
             environment.insert("CHAMBERCTL_MQTT_PASSWORD", Mosquitto::password(name));
-            environment.insert("CHAMBERCTL_PORTS", config.path()); // no ports there
-            if (lab == &lab2)
-                environment.insert("XDG_CONFIG_HOME", config.path());
+            environment.insert("CHAMBERCTL_PORTS", noPorts.path());
             lab->setProcessEnvironment(environment);
             lab->setProcessChannelMode(QProcess::ForwardedChannels);
+            lab->start(CHAMBERCTL,
+                       {"--mqtt", broker.url(), "--mqtt-user", name, "--station", name});
         }
-        lab1.start(CHAMBERCTL,
-                   {"--mqtt", broker.url(), "--mqtt-user", "lab1", "--station", "lab1"});
-        lab2.start(CHAMBERCTL, QStringList());
 
         BrokerSettings settings = stationSettings(broker.url(), Mosquitto::watcher);
         Overview overview(settings);
