@@ -13,9 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace chamber;
@@ -265,11 +263,7 @@ private slots:
     void alertHoldsNoRun()
     {
         Rig rig;
-        rlimit before{};
-        getrlimit(RLIMIT_FSIZE, &before);
-        const rlimit small{1000, before.rlim_max};
-        std::signal(SIGXFSZ, SIG_IGN);
-        setrlimit(RLIMIT_FSIZE, &small);
+        QVERIFY(limitFileSize(1000));
         rig.points("26.0 24.0", "4 1");
         QElapsedTimer clock;
         qint64 waitAt = -1, nextAt = -1;
@@ -289,7 +283,7 @@ private slots:
         control<QTimer>(rig.window, "Timer1")->start();
         rig.box("cyclerun")->click();
         QTRY_VERIFY_WITH_TIMEOUT(nextAt >= 0, 15000);
-        setrlimit(RLIMIT_FSIZE, &before);
+        limitFileSize(0);
         QCOMPARE(rig.alerts.titles(), QStringList{"Run record error"});
         QVERIFY(openThroughout);
         QVERIFY2(waitAt >= 0 && nextAt - waitAt >= 3000 && nextAt - waitAt <= 4600,
@@ -346,10 +340,6 @@ private slots:
         const int sysError = ::mkdir("/sys/chamberctl-test", 0777) == 0 ? 0 : errno;
         QVERIFY(sysError != 0 && sysError != ENOENT); // EPERM for root, else EACCES
         const QString sysReason = qt_error_string(sysError);
-        rlimit before{};
-        getrlimit(RLIMIT_FSIZE, &before);
-        const rlimit small{1000, before.rlim_max};
-        std::signal(SIGXFSZ, SIG_IGN);
         const QString full = rig.records.filePath("full"), gone = rig.records.filePath("gone");
         const QList<std::pair<QString, QString>> trials = {
             {blocker.fileName() + "/runs", qt_error_string(ENOTDIR)},
@@ -359,7 +349,7 @@ private slots:
         for (const auto &[folder, reason] : trials) {
             rig.alerts.seen.clear();
             rig.window.setRecordsFolder(folder);
-            setrlimit(RLIMIT_FSIZE, folder == full ? &small : &before);
+            limitFileSize(folder == full ? 1000 : 0);
             rig.box("cyclerun")->click();
             rig.ticks(folder == full ? 25 : 2); // 25 rows outgrow the 1000 bytes
             if (folder == gone) {
@@ -368,7 +358,7 @@ private slots:
                 rig.ticks(4);
             }
             QTRY_COMPARE(rig.alerts.titles(), QStringList{"Run record error"});
-            setrlimit(RLIMIT_FSIZE, &before);
+            limitFileSize(0);
             const QString text = rig.alerts.seen[0].text;
             const QString file = QRegularExpression::escape(folder) + "/[-0-9T]{19}_COM3.csv";
             QVERIFY2(text.contains(QRegularExpression(file)), qPrintable(text));

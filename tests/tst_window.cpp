@@ -14,11 +14,8 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 
-#include <csignal>
 #include <functional>
 #include <utility>
-
-#include <sys/resource.h>
 
 using namespace chamber;
 
@@ -306,13 +303,9 @@ private slots:
         rig.shortcut(Qt::Key_S);
         QCOMPARE(contents(saved), before);
         rig.alerts.button = 0;
-        rlimit limit{};
-        QVERIFY(::getrlimit(RLIMIT_FSIZE, &limit) == 0);
-        const rlimit small{64, limit.rlim_max};
-        std::signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails with EFBIG
-        QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
+        QVERIFY(limitFileSize(64));
         rig.shortcut(Qt::Key_S);
-        QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
+        QVERIFY(limitFileSize(0));
         QCOMPARE(contents(saved), before);
         QCOMPARE(QDir(rig.folder.path()).entryList(QDir::Files), QStringList{"soak.profile"});
         rig.shortcut(Qt::Key_S);
