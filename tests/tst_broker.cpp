@@ -81,9 +81,8 @@ struct Station
     {
         QString error;
         // the run's record, not the manual one of the polling before it
-        QStringList runs = QDir(records()).entryList({"*.csv"});
-        runs.removeIf([](const QString &name) { return name.endsWith("_manual.csv"); });
-        const auto record = readRecord(QDir(records()).filePath(runs.value(0)), error);
+        const QString run = QDir(records()).entryList({"*_COM1.csv"}).value(0);
+        const auto record = readRecord(QDir(records()).filePath(run), error);
         QStringList events;
         readings = 0;
         for (const RunFact &row : record ? record->rows : QList<RunFact>()) {
@@ -268,8 +267,7 @@ private slots:
                        {"--mqtt", broker.url(), "--mqtt-user", name, "--station", name});
         }
 
-        BrokerSettings settings = stationSettings(broker.url(), Mosquitto::watcher);
-        Overview overview(settings);
+        Overview overview(stationSettings(broker.url(), Mosquitto::watcher));
         overview.show();
         QAbstractItemModel *rows = overview.stationTable()->model();
         const auto cell = [rows](int row, int column, int role = Qt::DisplayRole) {

@@ -336,14 +336,12 @@ private slots:
         Rig rig;
         QFile blocker(rig.records.filePath("file"));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
-        const QString inSys = "/sys/chamberctl-test/runs";
         const int sysError = ::mkdir("/sys/chamberctl-test", 0777) == 0 ? 0 : errno;
         QVERIFY(sysError != 0 && sysError != ENOENT); // EPERM for root, else EACCES
-        const QString sysReason = qt_error_string(sysError);
         const QString full = rig.records.filePath("full"), gone = rig.records.filePath("gone");
         const QList<std::pair<QString, QString>> trials = {
             {blocker.fileName() + "/runs", qt_error_string(ENOTDIR)},
-            {inSys, sysReason},
+            {"/sys/chamberctl-test/runs", qt_error_string(sysError)},
             {full, qt_error_string(EFBIG)},
             {gone, "the file was deleted during the run"}};
         for (const auto &[folder, reason] : trials) {
@@ -380,16 +378,14 @@ private slots:
     {
         Rig rig;
         auto *notice = control<QLabel>(rig.window, "setpointUnconfirmed");
-        const auto sent = [&](int tenths) {
-            return rig.fake.sent.count(frameFor(u"settemp", tenths));
-        };
+        const QByteArray set300 = frameFor(u"settemp", 300);
         rig.box("autoread")->setChecked(true);
         rig.lostWrites = 4;
         rig.setTemp("30.0");
         rig.ticks(3);
-        QVERIFY(sent(300) == 4 && !notice->isVisible());
+        QVERIFY(rig.fake.sent.count(set300) == 4 && !notice->isVisible());
         rig.ticks(3);
-        QCOMPARE(sent(300), 4);
+        QCOMPARE(rig.fake.sent.count(set300), 4);
         QVERIFY(notice->isVisible());
         QVERIFY2(notice->text().contains(QRegularExpression(
                      "^Setpoint 30.0 °C not confirmed by the controller at \\d\\d:\\d\\d:\\d\\d$")),
@@ -513,12 +509,10 @@ private slots:
         const QStringList runs =
             QDir(rig.records.path()).entryList({"*_COM3.csv", "*_COM3_[0-9].csv"});
         QCOMPARE(runs.size(), 2);
-        for (int run = 0; run < 2; ++run) {
-            const QString path = rig.records.filePath(runs[run]);
+        for (int run = 0; run < 2; ++run)
             QCOMPARE(rig.alerts.seen[run + 1].text,
                      QString("The report of the run record %1 could not be made: no room for %1.")
-                         .arg(path));
-        }
+                         .arg(rig.records.filePath(runs[run])));
     }
 };
 
