@@ -100,6 +100,12 @@ struct Rig : WindowRig
         for (int i = 0; i < count && !(untilStopped && !box("cyclerun")->isChecked()); ++i)
             window.Timer1_Timer();
     }
+    // "Auto" ticked or cleared, then count ticks
+    void polling(bool on, int count)
+    {
+        box("autoread")->setChecked(on);
+        ticks(count);
+    }
 
     int tenths = 230, setpoint = 250, shortOf = 0, offset = 0;
     bool silent = false;
@@ -130,15 +136,13 @@ private slots:
             rig.ticks(1);
             return !early && label->isVisible();
         };
-        rig.box("autoread")->setChecked(true);
-        rig.ticks(3);
+        rig.polling(true, 3);
         const QTime lastReply = QTime::currentTime();
         QVERIFY(silence());
         const QTime since = QTime::fromString(
             label->text().section("No reply from the controller since ", 1), "HH:mm:ss");
         QVERIFY2(since.isValid() && qAbs(since.secsTo(lastReply)) <= 1, qPrintable(label->text()));
-        rig.box("autoread")->setChecked(false);
-        rig.ticks(1);
+        rig.polling(false, 1);
         QVERIFY(!label->isVisible());
         // The line breaks at the silence and where polling stops; a reading asked for by hand is
         // a dot of its own.
@@ -379,10 +383,9 @@ private slots:
         Rig rig;
         auto *notice = control<QLabel>(rig.window, "setpointUnconfirmed");
         const QByteArray set300 = frameFor(u"settemp", 300);
-        rig.box("autoread")->setChecked(true);
         rig.lostWrites = 4;
         rig.setTemp("30.0");
-        rig.ticks(3);
+        rig.polling(true, 3);
         QVERIFY(rig.fake.sent.count(set300) == 4 && !notice->isVisible());
         rig.ticks(3);
         QCOMPARE(rig.fake.sent.count(set300), 4);
@@ -412,20 +415,15 @@ private slots:
     void manualRecords()
     {
         Rig rig;
-        rig.box("autoread")->setChecked(true);
-        rig.ticks(2);
+        rig.polling(true, 2);
         rig.setTemp("24.0");
         rig.ticks(2);
-        rig.box("autoread")->setChecked(false);
-        rig.ticks(1);
+        rig.polling(false, 1);
         rig.silent = true;
-        rig.box("autoread")->setChecked(true);
-        rig.ticks(3);
-        rig.box("autoread")->setChecked(false);
-        rig.ticks(1);
+        rig.polling(true, 3);
+        rig.polling(false, 1);
         rig.silent = false;
-        rig.box("autoread")->setChecked(true);
-        rig.ticks(2);
+        rig.polling(true, 2);
         rig.box("cyclerun")->click();
         rig.ticks(2);
         rig.box("cyclerun")->click();
@@ -463,12 +461,11 @@ private slots:
         QVERIFY(writeFile(path, old));
         auto *view = rig.window.findChild<RecordView *>();
         auto *live = control<TrendPlot>(rig.window, "trend");
-        rig.box("autoread")->setChecked(true);
         view->open(path);
         QTRY_VERIFY(view->showingRecord());
         QCOMPARE(view->note(), "Record of 2026-12-06 14:00, COM1 — double-click for live");
         const int kept = live->readings()->data()->size();
-        rig.ticks(3);
+        rig.polling(true, 3);
         QCOMPARE(live->readings()->data()->size(), kept + 3);
 
         const QString pdf = rig.records.filePath("plot.pdf");
