@@ -343,8 +343,8 @@ private slots:
         rig.field("setpoints(0)")->setText("1");
         rig.answer = [&](Z_selectfile *dialog) {
             QListWidget *list = dialog->filelist;
-            const QRect entry = list->visualItemRect(list->item(1));
-            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, entry.center());
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                              list->visualItemRect(list->item(1)).center());
             QTest::mouseClick(dialog->okbutton, Qt::LeftButton);
         };
         rig.entry("Open profile…")->trigger();
@@ -455,7 +455,6 @@ private slots:
         QCOMPARE(alerts.titles(), QStringList({"Com port error", "Com port error"}));
         QVERIFY2(alerts.seen[1].text.startsWith("Error Code:  8002"),
                  qPrintable(alerts.seen[1].text));
-        QCOMPARE(ports->currentIndex(), 0);
 
         // a peer published again under the name, as a replugged adapter, opens without a restart
         Pty replugged;
