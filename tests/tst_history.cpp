@@ -89,12 +89,6 @@ struct Rig : WindowRig
         window.setRecordsFolder(records.path());
         ports()->setCurrentIndex(1);
     }
-    // value typed into the manual setpoint, and "Set Temp" clicked
-    void setTemp(const QString &value)
-    {
-        field("setpoint")->setText(value);
-        click("Command1(0)");
-    }
     void ticks(int count, bool untilStopped = false)
     {
         for (int i = 0; i < count && !(untilStopped && !box("cyclerun")->isChecked()); ++i)

@@ -249,8 +249,7 @@ private slots:
         QTest::keyClicks(manual, "80.25");
         rig.click("Command1(0)");
         QCOMPARE(manual->text(), QStringLiteral("80.3"));
-        manual->setText("4000");
-        rig.click("Command1(0)");
+        rig.setTemp("4000");
         QCOMPARE(rig.alerts.titles(), QStringList{"Setpoint error"});
         QElapsedTimer clock;
         clock.start();
