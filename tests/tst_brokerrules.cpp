@@ -41,14 +41,9 @@ RunFact fact(RunFact::Kind kind, const QString &text = {}, const QString &phase 
 }
 
 // JSON written with ' for ", as it reads in a C++ string.
-QByteArray quoted(const char *text)
-{
-    return QByteArray(text).replace('\'', '"');
-}
-
 QJsonObject json(const char *text)
 {
-    return QJsonDocument::fromJson(quoted(text)).object();
+    return QJsonDocument::fromJson(QByteArray(text).replace('\'', '"')).object();
 }
 
 // Each station as "name phase cycle[/cycles] temperature setpoint alarm|- online|offline".

@@ -1,14 +1,10 @@
 // The command line: what the real program says to --help, --version and bad use, and a --port
 // that the scan did not find.
 #include "main/commandline.h"
-#include "main/main.h"
-#include "support/alertcloser.h"
-#include "support/control.h"
-#include "support/fakeseriallink.h"
+#include "support/files.h"
 #include "support/oldrecord.h"
+#include "support/windowrig.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QSysInfo>
 #include <QtTest>
 
@@ -91,10 +87,7 @@ private slots:
                        "2026-12-06T14:02:31.755+01:00,0.505,23.5,75.0,Heat,1,0,\n");
         const auto report = [&](const QByteArray &text, QString &err) {
             const QString record = folder.filePath("run.csv");
-            QFile file(record);
-            file.open(QIODevice::WriteOnly);
-            file.write(text);
-            file.close();
+            writeFile(record, text);
             QProcess process;
             qputenv("QT_QPA_PLATFORM", "no-such-platform"); // --report needs no display
             process.start(QStringLiteral(CHAMBERCTL), {"--report", record});
@@ -104,10 +97,7 @@ private slots:
         };
         QString err;
         QCOMPARE(report(whole.chopped(12), err), 0);
-        QProcess pdftotext;
-        pdftotext.start("pdftotext", {folder.filePath("run.pdf"), "-"});
-        QVERIFY(pdftotext.waitForFinished(30000));
-        const QString text = QString::fromUtf8(pdftotext.readAllStandardOutput());
+        const QString text = pdfText(folder.filePath("run.pdf"));
         QVERIFY2(text.contains("The run did not end: its record stops at 2026-12-06 14:02:31"),
                  qPrintable(text));
         QVERIFY(QFile::exists(folder.filePath("run.summary.json")));
@@ -154,13 +144,9 @@ private slots:
         QFETCH(QString, expected);
         QTemporaryDir config;
         QVERIFY(QDir(config.path()).mkpath("chamberctl"));
-        const auto write = [&config](const QString &name, const QByteArray &text) {
-            QFile file(config.filePath(name));
-            return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
-        };
-        QVERIFY(write("chamberctl/chamberctl.conf", conf) &&
-                write("chamberctl/secret", "from-file\n") &&
-                write("other-secret", "from-other-file"));
+        QVERIFY(writeFile(config.filePath("chamberctl/chamberctl.conf"), conf) &&
+                writeFile(config.filePath("chamberctl/secret"), "from-file\n") &&
+                writeFile(config.filePath("other-secret"), "from-other-file"));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
         const QString file = settingsFile();
         if (variable.isNull())
@@ -190,21 +176,15 @@ private slots:
     // the operator to open a port: a choice that fails to open is none.
     void portNotFound()
     {
-        AlertCloser alerts;
-        FakeSerialLink fake;
-        fake.present = {"COM3", "COM4"};
-        chamber::main window(&fake);
-        window.Form_Load();
-        fake.present.remove("COM4"); // gone since the scan
-        window.applyStartOptions({"COM7", {}, {}, true, {}, {}});
-        QVERIFY(alerts.seen.value(0).text.contains("COM7 was not found by the port scan"));
-        auto *ports = control<QComboBox>(window, "portselect");
-        ports->setCurrentIndex(2); // COM4
-        QVERIFY(ports->currentText() == "Select" &&
-                !control<QCheckBox>(window, "autoread")->isChecked());
-        ports->setCurrentIndex(1); // COM3
-        QVERIFY(control<QCheckBox>(window, "autoread")->isChecked());
-        QCOMPARE(alerts.titles(), QStringList({"Com port error", "Com port error"}));
+        WindowRig rig;                   // COM3 and COM4 found
+        rig.fake.present.remove("COM4"); // gone since the scan
+        rig.window.applyStartOptions({"COM7", {}, {}, true, {}, {}});
+        QVERIFY(rig.alerts.seen.value(0).text.contains("COM7 was not found by the port scan"));
+        rig.ports()->setCurrentIndex(2); // COM4
+        QVERIFY(rig.ports()->currentText() == "Select" && !rig.box("autoread")->isChecked());
+        rig.ports()->setCurrentIndex(1); // COM3
+        QVERIFY(rig.box("autoread")->isChecked());
+        QCOMPARE(rig.alerts.titles(), QStringList({"Com port error", "Com port error"}));
     }
 };
 

@@ -25,45 +25,43 @@ class tst_conditions : public QObject
 private slots:
     void clocks_data()
     {
-        QTest::addColumn<QByteArray>("conditions");
+        QTest::addColumn<QString>("conditions");
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("steps");
-        const QByteArray soak = R"({"tolerance_c":0.5,"guaranteed_soak":true})";
-        QTest::newRow("no conditions: every second counts, nothing is raised")
-            << QByteArray("{}") << "Heat:85 80 | | Wait 70 | | |"
-            << "+ + + + +";
-        QTest::newRow("soak: a second counts only with every reading in the band, the edges in")
-            << soak << "Heat:85 80 84 84.6 Wait | 85.2 85.5 | 83 85 | 85 | | 84.5 |"
-            << "+ + -[soak paused] +[soak resumed] -[soak paused] +[soak resumed]";
-        QTest::newRow("soak: a dwell begun beyond the band begins paused; tenths in binary")
-            << QByteArray(R"({"tolerance_c":0.2,"guaranteed_soak":true})")
-            << "Heat:85 85.3 Wait | 84.8 | 84.7 |"
-            << "-[soak paused] +[soak resumed] -[soak paused]";
-        QTest::newRow("deviation: once per excursion longer than the delay, never on the way")
-            << QByteArray(R"({"tolerance_c":2,"deviation_delay_s":2})")
-            << "Heat:85 70 | | | 85 Wait | 81.4 | 81 | 81 | 85 | 80 | | | |"
-            << "+ + + + + + +[alarm: out of tolerance] + + + +[alarm: out of tolerance] +";
-        QTest::newRow("deviation: a delay of 0 raises at the next second")
-            << QByteArray(R"({"tolerance_c":2,"deviation_delay_s":0})")
-            << "Heat:85 85 Wait | 82.9 | |"
-            << "+ +[alarm: out of tolerance] +";
-        QTest::newRow("approach: each approach longer than the limit, once")
-            << QByteArray(R"({"approach_limit_s":2})")
-            << "Heat:85 80 | 81 | 82 | 83 | Wait | Cool:25 | | | |"
-            << "+ + +[alarm: setpoint not reached] + + + + +[alarm: setpoint not reached] +";
-        QTest::newRow("silence: from the last reading, or from a reply that was no reading")
-            << QByteArray(R"({"silence_limit_s":2})") << "Heat:85 80 | | | | 81 | | | again | | |"
-            << "+ + +[alarm: no reply] + + + +[alarm: no reply] + + +[alarm: no reply]";
-        QTest::newRow("silence: a run with no port polls nothing and is never silent")
-            << QByteArray(R"({"silence_limit_s":1})") << "none Heat:85 | | |"
-            << "+ + +";
-        QTest::newRow("on alarm end: the first alarm ends the run")
-            << QByteArray(R"({"approach_limit_s":1,"on_alarm":"end"})") << "Heat:85 | | ends"
-            << "+ +[alarm: setpoint not reached] ends";
-        QTest::newRow("on alarm end: the run's end clears it, and its clocks")
-            << QByteArray(R"({"approach_limit_s":1,"on_alarm":"end"})")
-            << "Heat:85 | | end | | ends"
-            << "+ +[alarm: setpoint not reached] + + goes on";
+        const auto row = [](const char *name, const char *conditions, const char *script,
+                            const char *steps) {
+            QTest::newRow(name) << QString(conditions) << QString(script) << QString(steps);
+        };
+        row("no conditions: every second counts, nothing is raised", "{}",
+            "Heat:85 80 | | Wait 70 | | |", "+ + + + +");
+        row("soak: a second counts only with every reading in the band, the edges in",
+            R"({"tolerance_c":0.5,"guaranteed_soak":true})",
+            "Heat:85 80 84 84.6 Wait | 85.2 85.5 | 83 85 | 85 | | 84.5 |",
+            "+ + -[soak paused] +[soak resumed] -[soak paused] +[soak resumed]");
+        row("soak: a dwell begun beyond the band begins paused; tenths in binary",
+            R"({"tolerance_c":0.2,"guaranteed_soak":true})", "Heat:85 85.3 Wait | 84.8 | 84.7 |",
+            "-[soak paused] +[soak resumed] -[soak paused]");
+        row("deviation: once per excursion longer than the delay, never on the way",
+            R"({"tolerance_c":2,"deviation_delay_s":2})",
+            "Heat:85 70 | | | 85 Wait | 81.4 | 81 | 81 | 85 | 80 | | | |",
+            "+ + + + + + +[alarm: out of tolerance] + + + +[alarm: out of tolerance] +");
+        row("deviation: a delay of 0 raises at the next second",
+            R"({"tolerance_c":2,"deviation_delay_s":0})", "Heat:85 85 Wait | 82.9 | |",
+            "+ +[alarm: out of tolerance] +");
+        row("approach: each approach longer than the limit, once", R"({"approach_limit_s":2})",
+            "Heat:85 80 | 81 | 82 | 83 | Wait | Cool:25 | | | |",
+            "+ + +[alarm: setpoint not reached] + + + + +[alarm: setpoint not reached] +");
+        row("silence: from the last reading, or from a reply that was no reading",
+            R"({"silence_limit_s":2})", "Heat:85 80 | | | | 81 | | | again | | |",
+            "+ + +[alarm: no reply] + + + +[alarm: no reply] + + +[alarm: no reply]");
+        row("silence: a run with no port polls nothing and is never silent",
+            R"({"silence_limit_s":1})", "none Heat:85 | | |", "+ + +");
+        row("on alarm end: the first alarm ends the run",
+            R"({"approach_limit_s":1,"on_alarm":"end"})", "Heat:85 | | ends",
+            "+ +[alarm: setpoint not reached] ends");
+        row("on alarm end: the run's end clears it, and its clocks",
+            R"({"approach_limit_s":1,"on_alarm":"end"})", "Heat:85 | | end | | ends",
+            "+ +[alarm: setpoint not reached] + + goes on");
     }
     // A run played to the watch on a clock of the test's own, second by second. The script's
     // words: "none" begins the run with no port (first, else it has COM1); a number is a
@@ -73,7 +71,7 @@ private slots:
     // watch's events in brackets; "ends" says whether the watch would end the run.
     void clocks()
     {
-        QFETCH(QByteArray, conditions);
+        QFETCH(QString, conditions);
         QFETCH(QString, script);
         QFETCH(QString, steps);
         qint64 now = 0;
@@ -87,7 +85,7 @@ private slots:
         });
         RunSetup setup;
         setup.port = script.startsWith("none") ? "none" : "COM1";
-        setup.profile.conditions = conditionsOf(conditions);
+        setup.profile.conditions = conditionsOf(conditions.toUtf8());
         RunFact state; // the phase, setpoint and point as the window would tell them
         state.phase = "Hold";
         feed.beginRun(setup, state);

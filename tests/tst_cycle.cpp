@@ -69,10 +69,7 @@ struct Rig : WindowRig
     // Chamber and display at 23.0, and the points given from point 0 on.
     void profile(const QString &setpoints, const QString &dwells, const QString &cycles)
     {
-        for (int i = 0; i <= setpoints.count(' '); ++i) {
-            field(QString("setpoints(%1)").arg(i))->setText(setpoints.section(' ', i, i));
-            field(QString("dwells(%1)").arg(i))->setText(dwells.section(' ', i, i));
-        }
+        points(setpoints, dwells);
         field("cycles(0)")->setText(cycles);
         temperature = setpoint = 230;
         field("currenttemp")->setText("23.0");

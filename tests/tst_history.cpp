@@ -1,25 +1,19 @@
 // What the window keeps of the past: the trend, the run records and a silent controller.
 #include "link/frames.h"
-#include "main/main.h"
 #include "record/recordfile.h"
 #include "report/recordview.h"
-#include "support/alertcloser.h"
-#include "support/control.h"
-#include "support/fakeseriallink.h"
+#include "support/files.h"
+#include "support/handrecord.h"
+#include "support/windowrig.h"
 #include "trend/trendplot.h"
 #include "util/profilefile.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QtTest>
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace chamber;
@@ -29,10 +23,7 @@ namespace {
 // The lines of a file.
 QStringList fileLines(const QString &path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly)
-               ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
-               : QStringList();
+    return QString::fromUtf8(contents(path)).split('\n', Qt::SkipEmptyParts);
 }
 
 // The lines of the one run record in folder.
@@ -69,25 +60,15 @@ QString values(const QCPGraph *graph)
     return list.join(' ');
 }
 
-// The text of a PDF file, as pdftotext finds it.
-QString pdfText(const QString &pdf)
-{
-    QProcess pdftotext;
-    pdftotext.start("pdftotext", {pdf, "-"});
-    return pdftotext.waitForFinished(30000) ? QString::fromUtf8(pdftotext.readAllStandardOutput())
-                                            : QString();
-}
-
-// The window on a fake line with COM3 chosen, its timer stopped so that the test gives every
-// tick, recording into a folder of its own. The chamber moves 1.0 C toward its setpoint before
-// each reading, stopping shortOf short of it, and echoes each setpoint written; offset is added to
-// what it reads (a door open). While it is silent it takes nothing and gives nothing, and the
-// next lostWrites setpoint writes are lost on the line.
-struct Rig
+// The window with COM3 chosen, its timer stopped so that the test gives every tick, recording
+// into a folder of its own. The chamber moves 1.0 C toward its setpoint before each reading,
+// stopping shortOf short of it, and echoes each setpoint written; offset is added to what it reads
+// (a door open). While it is silent it takes nothing and gives nothing, and the next lostWrites
+// setpoint writes are lost on the line.
+struct Rig : WindowRig
 {
     Rig()
     {
-        fake.present = {"COM3"};
         fake.answer = [this](const QByteArray &frame) {
             if (silent || (frame[1] == 6 && lostWrites > 0 && lostWrites--))
                 return;
@@ -105,18 +86,19 @@ struct Rig
             const QByteArray reply = QByteArray::fromHex("010302") + char(read >> 8) + char(read);
             fake.feed(reply + calccrc(reply));
         };
-        control<QTimer>(window, "Timer1")->stop();
         window.setRecordsFolder(records.path());
-        window.Form_Load();
-        window.show();
         ports()->setCurrentIndex(1);
     }
-    QCheckBox *box(const QString &name) { return control<QCheckBox>(window, name); }
-    QComboBox *ports() { return control<QComboBox>(window, "portselect"); }
     void ticks(int count, bool untilStopped = false)
     {
         for (int i = 0; i < count && !(untilStopped && !box("cyclerun")->isChecked()); ++i)
             window.Timer1_Timer();
+    }
+    // "Auto" ticked or cleared, then count ticks
+    void polling(bool on, int count)
+    {
+        box("autoread")->setChecked(on);
+        ticks(count);
     }
 
     int tenths = 230, setpoint = 250, shortOf = 0, offset = 0;
@@ -124,8 +106,6 @@ struct Rig
     int lostWrites = 0;
     QStringList given; // the readings the chamber gave, as "0.0"
     QTemporaryDir records;
-    FakeSerialLink fake;
-    chamber::main window{&fake};
 };
 
 } // namespace
@@ -140,7 +120,6 @@ private slots:
     // never across a time when nothing was polled.
     void trendAndRecords()
     {
-        AlertCloser alerts;
         Rig rig;
         auto *plot = control<TrendPlot>(rig.window, "trend");
         auto *label = control<QLabel>(rig.window, "noReply");
@@ -151,35 +130,29 @@ private slots:
             rig.ticks(1);
             return !early && label->isVisible();
         };
-        rig.box("autoread")->setChecked(true);
-        rig.ticks(3);
+        rig.polling(true, 3);
         const QTime lastReply = QTime::currentTime();
         QVERIFY(silence());
         const QTime since = QTime::fromString(
             label->text().section("No reply from the controller since ", 1), "HH:mm:ss");
         QVERIFY2(since.isValid() && qAbs(since.secsTo(lastReply)) <= 1, qPrintable(label->text()));
-        rig.box("autoread")->setChecked(false);
-        rig.ticks(1);
+        rig.polling(false, 1);
         QVERIFY(!label->isVisible());
         // The line breaks at the silence and where polling stops; a reading asked for by hand is
         // a dot of its own.
         rig.silent = false;
-        QTest::mouseClick(control(rig.window, "Command1(1)"), Qt::LeftButton);
+        rig.click("Command1(1)");
         QCOMPARE(values(plot->readings()), rig.given.mid(0, 3).join(' ') + " nan nan");
         QCOMPARE(values(plot->singleReadings()), rig.given.last());
         // Setpoints as sent; one refused for want of a port is not.
         for (const char *value : {"24.0", "70.0"}) {
-            control<QLineEdit>(rig.window, "setpoint")->setText(value);
-            QTest::mouseClick(control(rig.window, "Command1(0)"), Qt::LeftButton);
+            rig.setTemp(value);
             rig.ports()->setCurrentIndex(0);
         }
-        QCOMPARE(alerts.titles(), QStringList{"Serial port error"});
+        QCOMPARE(rig.alerts.titles(), QStringList{"Serial port error"});
 
         rig.ports()->setCurrentIndex(1);
-        const QStringList profile = {"setpoints(0)", "26.0", "setpoints(1)", "22.0",
-                                     "dwells(0)",    "1",    "dwells(1)",    "1"};
-        for (int i = 0; i < profile.size(); i += 2)
-            control<QLineEdit>(rig.window, profile[i])->setText(profile[i + 1]);
+        rig.points("26.0 22.0", "1 1");
         rig.given.clear();
         rig.box("cyclerun")->click();
         QVERIFY(silence()); // counted afresh
@@ -239,36 +212,28 @@ private slots:
     // status line says where the run is and, after it, how it ended.
     void unattendedRun()
     {
-        AlertCloser alerts; // none is expected; one would hold the test
         Rig rig;
         rig.shortOf = 3;
-        QString error;
+        Profile soak{{26, 24, 0, 0}, {6, 1}, {true, true}, 1};
+        soak.conditions.toleranceC = 0.5;
+        soak.conditions.guaranteedSoak = true;
+        soak.conditions.deviationDelayS = 0;
         const QString profile = rig.records.filePath("soak.profile");
-        QVERIFY(writeProfile(profile,
-                             {{26, 24, 0, 0},
-                              {6, 1},
-                              {true, true},
-                              1,
-                              *parseConditionsLine(R"({"tolerance_c":0.5,"guaranteed_soak":true,)"
-                                                   R"("deviation_delay_s":0})",
-                                                   error)},
-                             error) &&
-                rig.window.loadProfile(profile));
+        QString error;
+        QVERIFY(writeProfile(profile, soak, error) && rig.window.loadProfile(profile));
         auto *bar = control<QLabel>(rig.window, "alarm");
         auto *status = control<QLabel>(rig.window, "runStatus");
-        auto *countdown = control<QLineEdit>(rig.window, "countdown");
         QVERIFY(!status->isVisible());
         rig.box("cyclerun")->click();
-        for (int i = 0; i < 20 && control<QLineEdit>(rig.window, "cyclemode")->text() != "Wait";
-             ++i)
+        for (int i = 0; i < 20 && rig.text("cyclemode") != "Wait"; ++i)
             rig.ticks(1);
         QCOMPARE(rig.given.last(), "25.7");
         QCOMPARE(status->text(), "soak.profile · cycle 1 of 1 · point 1 of 2 · Wait, 00:06 left");
         const auto door = [&](int offset) { // what the countdown did over two seconds of it
             rig.offset = offset;
-            const QString before = countdown->text();
+            const QString before = rig.text("countdown");
             rig.ticks(8);
-            return before + ">" + countdown->text();
+            return before + ">" + rig.text("countdown");
         };
         rig.ticks(1); // the dwell's first second, its countdown at 5
         QCOMPARE(door(-20), "5>5");
@@ -285,10 +250,9 @@ private slots:
         QTest::mouseClick(bar, Qt::LeftButton);
         QVERIFY(!bar->isVisible());
         rig.ticks(400, true);
-        QVERIFY2(QRegularExpression("^Run completed at \\d\\d:\\d\\d:\\d\\d$")
-                     .match(status->text())
-                     .hasMatch(),
-                 qPrintable(status->text()));
+        QVERIFY2(
+            status->text().contains(QRegularExpression("^Run completed at \\d\\d:\\d\\d:\\d\\d$")),
+            qPrintable(status->text()));
     }
 
     // That alert holds nothing, even when the failure reaches the window inside the tick's pause
@@ -296,38 +260,29 @@ private slots:
     // and goes on to its next point.
     void alertHoldsNoRun()
     {
-        AlertCloser alerts;
         Rig rig;
-        rlimit before{};
-        getrlimit(RLIMIT_FSIZE, &before);
-        const rlimit small{1000, before.rlim_max};
-        std::signal(SIGXFSZ, SIG_IGN);
-        setrlimit(RLIMIT_FSIZE, &small);
-        for (auto [name, value] : {std::pair{"setpoints(0)", "26.0"},
-                                   {"dwells(0)", "4"},
-                                   {"setpoints(1)", "24.0"},
-                                   {"dwells(1)", "1"}})
-            control<QLineEdit>(rig.window, name)->setText(value);
+        QVERIFY(limitFileSize(1000));
+        rig.points("26.0 24.0", "4 1");
         QElapsedTimer clock;
         qint64 waitAt = -1, nextAt = -1;
         QTimer watch;
         connect(&watch, &QTimer::timeout, this, [&] {
-            if (waitAt < 0 && control<QLineEdit>(rig.window, "cyclemode")->text() == "Wait")
+            if (waitAt < 0 && rig.text("cyclemode") == "Wait")
                 waitAt = clock.elapsed();
             if (nextAt < 0 && rig.fake.sent.contains(frameFor(u"settemp", 240)))
                 nextAt = clock.elapsed();
         });
         watch.start(10);
         bool openThroughout = false;
-        alerts.inside = [&](Z_alert *) {
+        rig.alerts.inside = [&](Z_alert *) {
             openThroughout = QTest::qWaitFor([&] { return nextAt >= 0; }, 10000);
         };
         clock.start();
         control<QTimer>(rig.window, "Timer1")->start();
         rig.box("cyclerun")->click();
         QTRY_VERIFY_WITH_TIMEOUT(nextAt >= 0, 15000);
-        setrlimit(RLIMIT_FSIZE, &before);
-        QCOMPARE(alerts.titles(), QStringList{"Run record error"});
+        limitFileSize(0);
+        QCOMPARE(rig.alerts.titles(), QStringList{"Run record error"});
         QVERIFY(openThroughout);
         QVERIFY2(waitAt >= 0 && nextAt - waitAt >= 3000 && nextAt - waitAt <= 4600,
                  qPrintable(QString("dwell of 4 s took %1 ms").arg(nextAt - waitAt)));
@@ -376,28 +331,21 @@ private slots:
     // record whole rows only, and a records folder deleted during the run.
     void unwritable()
     {
-        AlertCloser alerts;
         Rig rig;
         QFile blocker(rig.records.filePath("file"));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
-        const QString inSys = "/sys/chamberctl-test/runs";
         const int sysError = ::mkdir("/sys/chamberctl-test", 0777) == 0 ? 0 : errno;
         QVERIFY(sysError != 0 && sysError != ENOENT); // EPERM for root, else EACCES
-        const QString sysReason = qt_error_string(sysError);
-        rlimit before{};
-        getrlimit(RLIMIT_FSIZE, &before);
-        const rlimit small{1000, before.rlim_max};
-        std::signal(SIGXFSZ, SIG_IGN);
         const QString full = rig.records.filePath("full"), gone = rig.records.filePath("gone");
         const QList<std::pair<QString, QString>> trials = {
             {blocker.fileName() + "/runs", qt_error_string(ENOTDIR)},
-            {inSys, sysReason},
+            {"/sys/chamberctl-test/runs", qt_error_string(sysError)},
             {full, qt_error_string(EFBIG)},
             {gone, "the file was deleted during the run"}};
         for (const auto &[folder, reason] : trials) {
-            alerts.seen.clear();
+            rig.alerts.seen.clear();
             rig.window.setRecordsFolder(folder);
-            setrlimit(RLIMIT_FSIZE, folder == full ? &small : &before);
+            limitFileSize(folder == full ? 1000 : 0);
             rig.box("cyclerun")->click();
             rig.ticks(folder == full ? 25 : 2); // 25 rows outgrow the 1000 bytes
             if (folder == gone) {
@@ -405,14 +353,14 @@ private slots:
                 QVERIFY(QDir(gone).removeRecursively());
                 rig.ticks(4);
             }
-            QTRY_COMPARE(alerts.titles(), QStringList{"Run record error"});
-            setrlimit(RLIMIT_FSIZE, &before);
-            const QString text = alerts.seen[0].text;
+            QTRY_COMPARE(rig.alerts.titles(), QStringList{"Run record error"});
+            limitFileSize(0);
+            const QString text = rig.alerts.seen[0].text;
             const QString file = QRegularExpression::escape(folder) + "/[-0-9T]{19}_COM3.csv";
             QVERIFY2(text.contains(QRegularExpression(file)), qPrintable(text));
             QVERIFY2(text.contains(reason), qPrintable(text));
             rig.ticks(4);
-            QVERIFY(rig.box("cyclerun")->isChecked() && alerts.seen.size() == 1);
+            QVERIFY(rig.box("cyclerun")->isChecked() && rig.alerts.seen.size() == 1);
             rig.box("cyclerun")->click();
         }
         QString error;
@@ -426,34 +374,24 @@ private slots:
     // band until a later setpoint is confirmed.
     void lostSetpoint()
     {
-        AlertCloser alerts;
         Rig rig;
         auto *notice = control<QLabel>(rig.window, "setpointUnconfirmed");
-        const auto sent = [&](int tenths) {
-            return rig.fake.sent.count(frameFor(u"settemp", tenths));
-        };
-        rig.box("autoread")->setChecked(true);
+        const QByteArray set300 = frameFor(u"settemp", 300);
         rig.lostWrites = 4;
-        control<QLineEdit>(rig.window, "setpoint")->setText("30.0");
-        QTest::mouseClick(control(rig.window, "Command1(0)"), Qt::LeftButton);
+        rig.setTemp("30.0");
+        rig.polling(true, 3);
+        QVERIFY(rig.fake.sent.count(set300) == 4 && !notice->isVisible());
         rig.ticks(3);
-        QVERIFY(sent(300) == 4 && !notice->isVisible());
-        rig.ticks(3);
-        QCOMPARE(sent(300), 4);
+        QCOMPARE(rig.fake.sent.count(set300), 4);
         QVERIFY(notice->isVisible());
         QVERIFY2(notice->text().contains(QRegularExpression(
                      "^Setpoint 30.0 °C not confirmed by the controller at \\d\\d:\\d\\d:\\d\\d$")),
                  qPrintable(notice->text()));
-        control<QLineEdit>(rig.window, "setpoint")->setText("31.0");
-        QTest::mouseClick(control(rig.window, "Command1(0)"), Qt::LeftButton);
+        rig.setTemp("31.0");
         QVERIFY(!notice->isVisible());
 
         rig.box("autoread")->setChecked(false);
-        for (auto [name, value] : {std::pair{"setpoints(0)", "26.0"},
-                                   {"dwells(0)", "1"},
-                                   {"setpoints(1)", "24.0"},
-                                   {"dwells(1)", "1"}})
-            control<QLineEdit>(rig.window, name)->setText(value);
+        rig.points("26.0 24.0", "1 1");
         rig.lostWrites = 1;
         rig.box("cyclerun")->click();
         rig.ticks(200, true);
@@ -462,7 +400,7 @@ private slots:
         QCOMPARE(column(lines, 3, {"setpoint sent", "setpoint resent"}), "26.0 26.0 24.0 25.0");
         QCOMPARE(column(lines, 7, {"setpoint sent", "setpoint resent", "completed"}),
                  "setpoint sent setpoint resent setpoint sent setpoint sent completed");
-        QVERIFY(alerts.seen.isEmpty());
+        QVERIFY(rig.alerts.seen.isEmpty());
     }
 
     // Readings while "Auto" polls outside a run, and setpoints sent by hand, go to a manual
@@ -470,23 +408,16 @@ private slots:
     // a run's start ends one.
     void manualRecords()
     {
-        AlertCloser alerts;
         Rig rig;
-        rig.box("autoread")->setChecked(true);
+        rig.polling(true, 2);
+        rig.setTemp("24.0");
         rig.ticks(2);
-        control<QLineEdit>(rig.window, "setpoint")->setText("24.0");
-        QTest::mouseClick(control(rig.window, "Command1(0)"), Qt::LeftButton);
-        rig.ticks(2);
-        rig.box("autoread")->setChecked(false);
-        rig.ticks(1);
+        rig.polling(false, 1);
         rig.silent = true;
-        rig.box("autoread")->setChecked(true);
-        rig.ticks(3);
-        rig.box("autoread")->setChecked(false);
-        rig.ticks(1);
+        rig.polling(true, 3);
+        rig.polling(false, 1);
         rig.silent = false;
-        rig.box("autoread")->setChecked(true);
-        rig.ticks(2);
+        rig.polling(true, 2);
         rig.box("cyclerun")->click();
         rig.ticks(2);
         rig.box("cyclerun")->click();
@@ -508,7 +439,7 @@ private slots:
         QVERIFY(rowFields(first, 1).value(4) > "0.000|");
         QCOMPARE(rowFields(fileLines(folder.filePath(manual[1])), 2),
                  QStringList({given[4] + "|", given[5] + "|"}));
-        QCOMPARE(alerts.titles(), QStringList());
+        QCOMPARE(rig.alerts.titles(), QStringList());
     }
 
     // A past record shown in the trend while the live readings go on being kept; a double-click
@@ -516,33 +447,25 @@ private slots:
     // A record that cannot be read is said once, naming its line; so is a report not made.
     void lookingBack()
     {
-        AlertCloser alerts;
         Rig rig;
         const QString path = rig.records.filePath("old.csv");
-        QFile old(path);
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write("# chamberctl 0.2.0 run record\n# port: COM1\n"
-                  "# started: 2026-12-06T14:02:31.250+01:00\n"
-                  "time,elapsed_s,temperature_C,setpoint_C,phase,cycle,errors,event\n"
-                  "2026-12-06T14:02:31.250+01:00,0.000,,,Hold,0,0,run started\n"
-                  "2026-12-06T14:02:31.500+01:00,0.250,23.0,,Hold,0,0,\n"
-                  "2026-12-06T14:02:31.750+01:00,0.500,,75.0,Heat,1,0,setpoint sent\n"
-                  "2026-12-06T14:12:31.750+01:00,600.500,74.0,75.0,Heat,1,0,\n");
-        old.close();
+        const QByteArray old =
+            handRecord({}, {"0 - - Hold 0 0 run started", "0.25 23.0 - Hold 0 0",
+                            "0.5 - 75.0 Heat 1 0 setpoint sent", "600.5 74.0 75.0 Heat 1 0"});
+        QVERIFY(writeFile(path, old));
         auto *view = rig.window.findChild<RecordView *>();
         auto *live = control<TrendPlot>(rig.window, "trend");
-        rig.box("autoread")->setChecked(true);
         view->open(path);
         QTRY_VERIFY(view->showingRecord());
-        QCOMPARE(view->note(), "Record of 2026-12-06 14:02, COM1 — double-click for live");
+        QCOMPARE(view->note(), "Record of 2026-12-06 14:00, COM1 — double-click for live");
         const int kept = live->readings()->data()->size();
-        rig.ticks(3);
+        rig.polling(true, 3);
         QCOMPARE(live->readings()->data()->size(), kept + 3);
 
         const QString pdf = rig.records.filePath("plot.pdf");
         QVERIFY(view->saveShown(pdf, true, "COM3"));
         QString text = pdfText(pdf);
-        QVERIFY2(text.contains("chamberctl trend — COM1, run of 2026-12-06 14:02") &&
+        QVERIFY2(text.contains("chamberctl trend — COM1, run of 2026-12-06 14:00") &&
                      text.count("2026-12-06") > 2 && text.contains("14:05:00"),
                  qPrintable(text));
         QTest::mouseDClick(view->plotShown(), Qt::LeftButton);
@@ -553,41 +476,34 @@ private slots:
         QVERIFY2(text.contains("chamberctl trend — COM3, live") && text.count(today) > 1,
                  qPrintable(text));
 
-        old.open(QIODevice::Append);
-        old.write("2026-12-06T14:12:32.000+01:00,600.750,7x.0,75.0,Heat,1,0,\n");
-        old.close();
+        QVERIFY(writeFile(path, QByteArray(old).replace(",74.0,", ",7x.0,")));
         view->open(path);
-        QTRY_COMPARE(alerts.titles(), QStringList{"Run record error"});
-        QVERIFY2(alerts.seen[0].text.contains(path + " could not be read: line 9: a number"),
-                 qPrintable(alerts.seen[0].text));
+        QTRY_COMPARE(rig.alerts.titles(), QStringList{"Run record error"});
+        QVERIFY2(rig.alerts.seen[0].text.contains(path + " could not be read: line 9: a number"),
+                 qPrintable(rig.alerts.seen[0].text));
         QVERIFY(!view->showingRecord());
 
         // Reports that cannot be made, of two runs in a row: each said once, with what the report
         // maker said, and the runs go on.
         const QString maker = rig.records.filePath("refuses");
-        QFile script(maker);
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write(
-            "#!/bin/sh\necho 'noise' >&2\necho \"chamberctl: no room for $2\" >&2\nexit 1\n");
-        script.close();
-        script.setPermissions(script.permissions() | QFile::ExeOwner);
+        QVERIFY(writeFile(maker, "#!/bin/sh\necho 'noise' >&2\n"
+                                 "echo \"chamberctl: no room for $2\" >&2\nexit 1\n") &&
+                QFile::setPermissions(maker, QFile::permissions(maker) | QFile::ExeOwner));
         rig.window.setReportProgram(maker);
         for (int run = 0; run < 2; ++run) {
             rig.box("cyclerun")->click();
             rig.ticks(2);
             rig.box("cyclerun")->click();
         }
-        QTRY_COMPARE(alerts.titles(),
+        QTRY_COMPARE(rig.alerts.titles(),
                      QStringList({"Run record error", "Run report error", "Run report error"}));
         const QStringList runs =
             QDir(rig.records.path()).entryList({"*_COM3.csv", "*_COM3_[0-9].csv"});
         QCOMPARE(runs.size(), 2);
-        for (int run = 0; run < 2; ++run) {
-            const QString path = rig.records.filePath(runs[run]);
-            QCOMPARE(alerts.seen[run + 1].text,
+        for (int run = 0; run < 2; ++run)
+            QCOMPARE(rig.alerts.seen[run + 1].text,
                      QString("The report of the run record %1 could not be made: no room for %1.")
-                         .arg(path));
-        }
+                         .arg(rig.records.filePath(runs[run])));
     }
 };
 

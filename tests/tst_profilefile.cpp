@@ -61,15 +61,12 @@ private slots:
         row("conditions need version 2", R"("cycles": 3)", R"("cycles": 3, "conditions": {})",
             R"(unknown key "conditions")");
         row("version 2 without conditions", R"("version": 1)", R"("version": 2)", "");
-        const char *v2 = R"("version": 2)";
-        const auto conditions = [&](const char *name, const char *object, const char *error) {
-            QTest::newRow(name) << QString("*")
-                                << QString::fromUtf8(exampleText())
-                                       .replace(R"("version": 1)", v2)
-                                       .replace(R"("cycles": 3)", QString(R"("cycles": 3, )"
-                                                                          R"("conditions": )") +
-                                                                      object)
-                                << error;
+        // the example as version 2 with the conditions object
+        const auto conditions = [](const char *name, const char *object, const char *error) {
+            QString text = QString::fromUtf8(exampleText());
+            text.replace(R"("version": 1)", R"("version": 2)");
+            text.replace(R"("cycles": 3)", R"("cycles": 3, "conditions": )" + QString(object));
+            QTest::newRow(name) << QString("*") << text << error;
         };
         conditions("every condition", R"({"tolerance_c": 0.25, "guaranteed_soak": true,
             "approach_limit_s": 3600, "deviation_delay_s": 0, "silence_limit_s": 30,

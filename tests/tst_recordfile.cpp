@@ -99,39 +99,35 @@ private slots:
         const QByteArray whole = oldPreamble + begun + reading + ended;
         QTest::newRow("a record of 0.2.0") << whole << "" << 3 << true << false << "";
         QTest::newRow("cut inside a row") << whole.chopped(20) << "" << 2 << false << true << "";
-        QTest::newRow("cut inside the header")
-            << oldPreamble.chopped(9) << "line 9: the column names are missing" << 0 << false
-            << true << "";
         QTest::newRow("no end row")
             << oldPreamble + begun + reading << "" << 2 << false << false << "";
         QTest::newRow("a point unreadable")
             << QByteArray(oldPreamble).replace("dwell 5 s, not", "dwell five, not") + begun << ""
             << 1 << false << false << "line 6: the point cannot be read";
         QTest::newRow("a manual record holds no profile")
-            << QByteArray("# chamberctl 0.3.0 manual record\n# port: COM1\n") + headerOf() +
-                   reading
+            << QByteArray("# chamberctl 0.3.0 manual record\n# port: COM1\n") + headerOf() + reading
             << "" << 1 << false << false << "";
         QTest::newRow("no profile")
             << QByteArray("# chamberctl 0.3.0 run record\n") + headerOf() << "" << 0 << false
             << false << "the record does not say the whole profile";
-        QTest::newRow("another file")
-            << QByteArray("hello\n") << "line 1: not a chamberctl" << 0 << false << false << "";
-        QTest::newRow("empty") << QByteArray() << "the file is empty" << 0 << false << false << "";
-        QTest::newRow("seven fields")
-            << oldPreamble + begun + "2026-12-06T14:02:31.455+01:00,0.2\n"
-            << "line 11: a row must have 8 fields" << 0 << false << false << "";
-        QTest::newRow("nine fields")
-            << oldPreamble + begun.chopped(1) + ",\n"
-            << "line 10: a row must have 8 fields" << 0 << false << false << "";
-        QTest::newRow("a bad time")
-            << oldPreamble + QByteArray(begun).replace("T14", "X14")
-            << "line 10: the time cannot be read" << 0 << false << false << "";
-        QTest::newRow("a bad number")
-            << oldPreamble + QByteArray(reading).replace("23.0", "2x")
-            << "line 10: a number cannot be read" << 0 << false << false << "";
-        QTest::newRow("a quote never closed")
-            << oldPreamble + QByteArray(reading).replace(",\n", ",\"x\n")
-            << "line 10: a row must have 8 fields" << 0 << false << false << "";
+        // records refused, with the error they begin with
+        const auto refused = [](const char *name, const QByteArray &text, const char *error) {
+            QTest::newRow(name) << text << QString(error) << 0 << false << false << QString();
+        };
+        refused("cut inside the header", oldPreamble.chopped(9),
+                "line 9: the column names are missing");
+        refused("another file", "hello\n", "line 1: not a chamberctl");
+        refused("empty", {}, "the file is empty");
+        refused("seven fields", oldPreamble + begun + "2026-12-06T14:02:31.455+01:00,0.2\n",
+                "line 11: a row must have 8 fields");
+        refused("nine fields", oldPreamble + begun.chopped(1) + ",\n",
+                "line 10: a row must have 8 fields");
+        refused("a bad time", oldPreamble + QByteArray(begun).replace("T14", "X14"),
+                "line 10: the time cannot be read");
+        refused("a bad number", oldPreamble + QByteArray(reading).replace("23.0", "2x"),
+                "line 10: a number cannot be read");
+        refused("a quote never closed", oldPreamble + QByteArray(reading).replace(",\n", ",\"x\n"),
+                "line 10: a row must have 8 fields");
     }
     void damaged()
     {

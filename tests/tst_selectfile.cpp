@@ -1,5 +1,6 @@
 // The file selection dialog on a folder of its own: pattern, choice, cancel, folders.
 #include "dialogs/z_selectfile.h"
+#include "support/files.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -51,10 +52,8 @@ private slots:
         QTemporaryDir tmp;
         QVERIFY(tmp.isValid() && QDir(tmp.path()).mkpath("sub"));
         for (const char *name : {"alpha.txt", "beta.txt", "data.csv", "Gamma.TXT", ".hidden",
-                                 "sub/inner.txt", "sub/inner.log"}) {
-            QFile file(QDir(tmp.path()).filePath(name));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        }
+                                 "sub/inner.txt", "sub/inner.log"})
+            QVERIFY(writeFile(QDir(tmp.path()).filePath(name), {}));
         Z_selectfile dialog;
         QVERIFY(dialog.setPath(tmp.path()));
         dialog.show();

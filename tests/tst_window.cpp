@@ -3,6 +3,7 @@
 #include "dialogs/rs232_portscanning.h"
 #include "dialogs/z_selectfile.h"
 #include "link/qtseriallink.h"
+#include "support/files.h"
 #include "support/pty.h"
 #include "support/windowrig.h"
 
@@ -13,11 +14,8 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 
-#include <csignal>
 #include <functional>
 #include <utility>
-
-#include <sys/resource.h>
 
 using namespace chamber;
 
@@ -29,12 +27,7 @@ const QByteArray goodFile = R"({"format": "chamberctl-profile", "version": 1,
     "points": [{"setpoint_c": 175.04, "dwell_s": 10}, {"setpoint_c": 175.05, "dwell_s": 0},
                {"setpoint_c": 0.15, "dwell_s": 3600}, {"setpoint_c": 25.25, "dwell_s": 1}],
     "use_points": [true, true, true, true], "cycles": 999})";
-
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-}
+const QString goodShown = "175.0 175.0 0.2 25.3 10 0 3600 1 999 1 1"; // as ProfileRig::shown() says
 
 // The window, a folder of its own, and an operator who answers the file selection dialog by
 // typing name into filename and clicking "OK", or "Cancel" when name is empty; or once in a way
@@ -256,8 +249,7 @@ private slots:
         QTest::keyClicks(manual, "80.25");
         rig.click("Command1(0)");
         QCOMPARE(manual->text(), QStringLiteral("80.3"));
-        manual->setText("4000");
-        rig.click("Command1(0)");
+        rig.setTemp("4000");
         QCOMPARE(rig.alerts.titles(), QStringList{"Setpoint error"});
         QElapsedTimer clock;
         clock.start();
@@ -310,13 +302,9 @@ private slots:
         rig.shortcut(Qt::Key_S);
         QCOMPARE(contents(saved), before);
         rig.alerts.button = 0;
-        rlimit limit{};
-        QVERIFY(::getrlimit(RLIMIT_FSIZE, &limit) == 0);
-        const rlimit small{64, limit.rlim_max};
-        std::signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails with EFBIG
-        QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
+        QVERIFY(limitFileSize(64));
         rig.shortcut(Qt::Key_S);
-        QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
+        QVERIFY(limitFileSize(0));
         QCOMPARE(contents(saved), before);
         QCOMPARE(QDir(rig.folder.path()).entryList(QDir::Files), QStringList{"soak.profile"});
         rig.shortcut(Qt::Key_S);
@@ -332,11 +320,8 @@ private slots:
     void profileChosenWithoutTyping()
     {
         ProfileRig rig;
-        for (const QString name : {"a.profile", "b.profile"}) {
-            QFile file(rig.folder.filePath(name));
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(goodFile));
-        }
-        const QString loaded = "175.0 175.0 0.2 25.3 10 0 3600 1 999 1 1";
+        for (const QString name : {"a.profile", "b.profile"})
+            QVERIFY(writeFile(rig.folder.filePath(name), goodFile));
         QString collected;
         rig.answer = [&](Z_selectfile *dialog) {
             const auto key = [&](Qt::Key key) { QTest::keyClick(dialog->windowHandle(), key); };
@@ -352,17 +337,17 @@ private slots:
         };
         rig.shortcut(Qt::Key_O);
         QCOMPARE(collected, QStringLiteral("b.profile"));
-        QCOMPARE(rig.shown(), loaded);
+        QCOMPARE(rig.shown(), goodShown);
 
         rig.field("setpoints(0)")->setText("1");
         rig.answer = [&](Z_selectfile *dialog) {
             QListWidget *list = dialog->filelist;
-            const QRect entry = list->visualItemRect(list->item(1));
-            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, entry.center());
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                              list->visualItemRect(list->item(1)).center());
             QTest::mouseClick(dialog->okbutton, Qt::LeftButton);
         };
         rig.entry("Open profile…")->trigger();
-        QCOMPARE(rig.shown(), loaded);
+        QCOMPARE(rig.shown(), goodShown);
         QCOMPARE(rig.alerts.titles(), QStringList());
     }
 
@@ -378,18 +363,14 @@ private slots:
         QCOMPARE(rig.shown(), before);
         QCOMPARE(rig.alerts.titles(), QStringList{"Profile error"});
         QVERIFY2(rig.alerts.seen[0].text.contains(path), qPrintable(rig.alerts.seen[0].text));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(goodFile));
-        file.close();
-        QVERIFY(rig.window.loadProfile(path));
-        QCOMPARE(rig.shown(), "175.0 175.0 0.2 25.3 10 0 3600 1 999 1 1");
+        QVERIFY(writeFile(path, goodFile) && rig.window.loadProfile(path));
+        QCOMPARE(rig.shown(), goodShown);
 
         rig.ports()->setCurrentIndex(1);
         for (bool on : {true, false}) {
             rig.click("cyclerun");
-            QCOMPARE(rig.entry("Open profile…")->isEnabled(), !on);
-            QCOMPARE(rig.entry("Save profile…")->isEnabled(), !on);
-            QCOMPARE(rig.entry("Run conditions…")->isEnabled(), !on);
+            for (const char *caption : {"Open profile…", "Save profile…", "Run conditions…"})
+                QCOMPARE(rig.entry(caption)->isEnabled(), !on);
         }
         rig.click("cyclerun");
         QVERIFY(!rig.window.loadProfile(path));
@@ -473,7 +454,6 @@ private slots:
         QCOMPARE(alerts.titles(), QStringList({"Com port error", "Com port error"}));
         QVERIFY2(alerts.seen[1].text.startsWith("Error Code:  8002"),
                  qPrintable(alerts.seen[1].text));
-        QCOMPARE(ports->currentIndex(), 0);
 
         // a peer published again under the name, as a replugged adapter, opens without a restart
         Pty replugged;

@@ -3,6 +3,8 @@
 // listener whose certificates the test makes; and a subscriber (mosquitto_sub) that reads it.
 #pragma once
 
+#include "support/files.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -100,8 +102,8 @@ private:
         QString acl = QStringLiteral("user %1\ntopic read chamberctl/#\n").arg(watcher);
         for (const QString &station : stations)
             acl += QStringLiteral("user %1\ntopic write chamberctl/%1/#\n").arg(station);
-        write("acl", acl.toUtf8());
-        write("passwd", {});
+        writeFile(file("acl"), acl.toUtf8());
+        writeFile(file("passwd"), {});
         const QStringList users = QStringList(stations) << watcher;
         for (const QString &user : users) {
             if (!run("mosquitto_passwd", {"-b", "passwd", user, password(user)}))
@@ -125,7 +127,7 @@ private:
                         .arg(tlsPort)
                         .arg(file("ca.crt"), file("server.crt"), file("server.key"));
         }
-        write("mosquitto.conf", conf.toUtf8());
+        writeFile(file("mosquitto.conf"), conf.toUtf8());
         return true;
     }
 
@@ -133,7 +135,7 @@ private:
     // "other" that did not.
     bool makeCertificates()
     {
-        write("server.ext", "subjectAltName=DNS:localhost\n");
+        writeFile(file("server.ext"), "subjectAltName=DNS:localhost\n");
         for (const char *command :
              {"req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=ca -keyout ca.key -out ca.crt",
               "req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=other -keyout other.key -out "
@@ -157,13 +159,6 @@ private:
             return true;
         err = program.toLocal8Bit() + " failed: " + tool.readAllStandardError();
         return false;
-    }
-
-    void write(const QString &name, const QByteArray &text)
-    {
-        QFile out(file(name));
-        out.open(QIODevice::WriteOnly);
-        out.write(text);
     }
 
     QStringList stations;

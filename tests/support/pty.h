@@ -75,8 +75,6 @@ public:
         }
         return bytes;
     }
-    // Waits up to timeoutMs for bytes from the port and returns those that have come.
-    QByteArray readAvailable(int timeoutMs) { return readCount(1, timeoutMs); }
 
     // The far end vanishes, as when the other program quits or the cable's adapter goes.
     void closeMaster() { ::close(std::exchange(masterFd, -1)); }

@@ -32,10 +32,24 @@ struct WindowRig
     QCheckBox *box(const QString &name) const { return control<QCheckBox>(window, name); }
     QComboBox *ports() const { return control<QComboBox>(window, "portselect"); }
     void click(const QString &name) { QTest::mouseClick(control(window, name), Qt::LeftButton); }
+    // value put in the manual setpoint, and "Set Temp" clicked
+    void setTemp(const QString &value)
+    {
+        field("setpoint")->setText(value);
+        click("Command1(0)");
+    }
+    // The points' setpoints and dwells from point 0 on, as "40.0 30.0" and "1 1".
+    void points(const QString &setpoints, const QString &dwells)
+    {
+        for (int i = 0; i <= setpoints.count(' '); ++i) {
+            field(QString("setpoints(%1)").arg(i))->setText(setpoints.section(' ', i, i));
+            field(QString("dwells(%1)").arg(i))->setText(dwells.section(' ', i, i));
+        }
+    }
 
+    AlertCloser alerts; // outlives the window, whose end may still have something to say
     FakeSerialLink fake;
     chamber::main window{&fake};
-    AlertCloser alerts;
 };
 
 } // namespace chamber
