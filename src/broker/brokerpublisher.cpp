@@ -93,3 +93,5 @@ BrokerPublisher *attachBroker(main &window, const BrokerSettings &settings)
 }
 
 } // namespace chamber
+
+#include "moc_brokerpublisher.cpp"

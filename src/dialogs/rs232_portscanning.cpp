@@ -63,3 +63,5 @@ RS232_portscanning::RS232_portscanning(QWidget *parent)
 }
 
 } // namespace chamber
+
+#include "moc_rs232_portscanning.cpp"

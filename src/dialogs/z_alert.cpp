@@ -106,3 +106,5 @@ void Z_alert::Command1_Click(int Index)
 }
 
 } // namespace chamber
+
+#include "moc_z_alert.cpp"

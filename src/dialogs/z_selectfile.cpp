@@ -362,3 +362,5 @@ void Z_selectfile::showDrive(const QString &folder)
 }
 
 } // namespace chamber
+
+#include "moc_z_selectfile.cpp"

@@ -230,3 +230,5 @@ void RecordWriter::writer()
 }
 
 } // namespace chamber
+
+#include "moc_recordwriter.cpp"

@@ -160,3 +160,5 @@ void RunRecord::waitWritten()
 }
 
 } // namespace chamber
+
+#include "moc_runrecord.cpp"

@@ -109,3 +109,5 @@ void RunFeed::endRun(RunFact fact)
 }
 
 } // namespace chamber
+
+#include "moc_runfeed.cpp"
