@@ -50,3 +50,5 @@ void AlarmBar::acknowledge()
 }
 
 } // namespace chamber
+
+#include "moc_alarmbar.cpp"

@@ -61,3 +61,5 @@ void DesktopNotifier::notify(const QString &summary, const QString &body)
 }
 
 } // namespace chamber
+
+#include "moc_desktopnotifier.cpp"

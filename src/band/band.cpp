@@ -75,3 +75,5 @@ void Band::setTrend(QWidget *trend)
 }
 
 } // namespace chamber
+
+#include "moc_band.cpp"

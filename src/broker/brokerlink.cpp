@@ -562,3 +562,5 @@ void BrokerLink::takeReceived()
 }
 
 } // namespace chamber
+
+#include "moc_brokerlink.cpp"

@@ -35,3 +35,5 @@ void BrokerNotice::show(const BrokerState &state)
 }
 
 } // namespace chamber
+
+#include "moc_brokernotice.cpp"

@@ -109,3 +109,5 @@ BrokerPublisher *attachBroker(main &window, const BrokerSettings &settings)
 }
 
 } // namespace chamber
+
+#include "moc_brokerpublisher.cpp"

@@ -194,3 +194,5 @@ void ConditionWatch::raise(const QString &kind)
 }
 
 } // namespace chamber
+
+#include "moc_conditionwatch.cpp"

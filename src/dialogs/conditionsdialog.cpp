@@ -132,3 +132,5 @@ void ConditionsDialog::accept()
 }
 
 } // namespace chamber
+
+#include "moc_conditionsdialog.cpp"

@@ -45,3 +45,5 @@ RecoveryDialog::RecoveryDialog(const QString &description, const QString &cannot
 }
 
 } // namespace chamber
+
+#include "moc_recoverydialog.cpp"

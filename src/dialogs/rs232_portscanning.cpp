@@ -13,8 +13,8 @@ namespace chamber {
 
 namespace {
 
-constexpr int clientWidth = 2775;
-constexpr int clientHeight = 975;
+constexpr int noticeClientWidth = 2775;
+constexpr int noticeClientHeight = 975;
 
 // A button whose caption wraps onto several lines when it is wider than the button, as the
 // notice's long caption must.
@@ -44,7 +44,7 @@ protected:
 RS232_portscanning::RS232_portscanning(QWidget *parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
-    designDialog(this, clientWidth, clientHeight);
+    designDialog(this, noticeClientWidth, noticeClientHeight);
     // a notice, not a place to type: showing it must not take the focus from anyone
     setAttribute(Qt::WA_ShowWithoutActivating);
 
@@ -63,3 +63,5 @@ RS232_portscanning::RS232_portscanning(QWidget *parent)
 }
 
 } // namespace chamber
+
+#include "moc_rs232_portscanning.cpp"

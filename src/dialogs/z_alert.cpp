@@ -16,14 +16,14 @@ namespace chamber {
 
 namespace {
 
-constexpr int clientWidth = 4815;
-constexpr int clientHeight = 3120;
-constexpr int iconPixels = 32;
+constexpr int alertClientWidth = 4815;
+constexpr int alertClientHeight = 3120;
+constexpr int alertIconPixels = 32;
 
 // A red warning triangle with a white exclamation mark, drawn here so no image file is needed.
 QIcon alertIcon()
 {
-    QPixmap pixmap(iconPixels, iconPixels);
+    QPixmap pixmap(alertIconPixels, alertIconPixels);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -56,7 +56,7 @@ QIcon alertIcon()
 Z_alert::Z_alert(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
 {
-    designDialog(this, clientWidth, clientHeight);
+    designDialog(this, alertClientWidth, alertClientHeight);
     setWindowIcon(alertIcon());
 
     // made first so that it lies beneath "OK"; it only carries the result and is never seen
@@ -106,3 +106,5 @@ void Z_alert::Command1_Click(int Index)
 }
 
 } // namespace chamber
+
+#include "moc_z_alert.cpp"

@@ -23,9 +23,9 @@ namespace chamber {
 
 namespace {
 
-constexpr int clientWidth = 5340;
-constexpr int clientHeight = 6240;
-constexpr int iconPixels = 32;
+constexpr int selectClientWidth = 5340;
+constexpr int selectClientHeight = 6240;
+constexpr int folderIconPixels = 32;
 constexpr int pathRole = Qt::UserRole;
 
 QPointer<Z_selectfile> sharedInstance;
@@ -33,7 +33,7 @@ QPointer<Z_selectfile> sharedInstance;
 // An open folder in yellow and white, drawn here so no image file is needed.
 QIcon folderIcon()
 {
-    QPixmap pixmap(iconPixels, iconPixels);
+    QPixmap pixmap(folderIconPixels, folderIconPixels);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     const QColor edge(128, 128, 0);
@@ -76,7 +76,7 @@ Z_selectfile::Z_selectfile(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint)
 {
-    designDialog(this, clientWidth, clientHeight);
+    designDialog(this, selectClientWidth, selectClientHeight);
     setWindowIcon(folderIcon());
 
     dirlist = place(new QListWidget(this), {2820, 240, 2430, 4365}, QStringLiteral("dirlist"),
@@ -362,3 +362,5 @@ void Z_selectfile::showDrive(const QString &folder)
 }
 
 } // namespace chamber
+
+#include "moc_z_selectfile.cpp"

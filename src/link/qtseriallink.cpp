@@ -207,3 +207,6 @@ void QtSerialLink::dropLostPort(quint64 lostOpening)
 }
 
 } // namespace chamber
+
+#include "moc_qtseriallink.cpp"
+#include "moc_seriallink.cpp"

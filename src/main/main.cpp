@@ -271,3 +271,5 @@ void main::Form_Unload()
 }
 
 } // namespace chamber
+
+#include "moc_main.cpp"

@@ -256,3 +256,5 @@ void Overview::refresh()
 }
 
 } // namespace chamber
+
+#include "moc_overview.cpp"

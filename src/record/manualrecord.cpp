@@ -53,3 +53,5 @@ void ManualRecord::end()
 }
 
 } // namespace chamber
+
+#include "moc_manualrecord.cpp"

@@ -278,3 +278,5 @@ void RecordWriter::writer()
 }
 
 } // namespace chamber
+
+#include "moc_recordwriter.cpp"

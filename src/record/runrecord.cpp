@@ -171,3 +171,5 @@ void RunRecord::waitWritten()
 }
 
 } // namespace chamber
+
+#include "moc_runrecord.cpp"

@@ -153,3 +153,5 @@ void RecordView::placeNote()
 }
 
 } // namespace chamber
+
+#include "moc_recordview.cpp"

@@ -90,3 +90,5 @@ void ReportMaker::finished(int exitCode, QProcess::ExitStatus status)
 }
 
 } // namespace chamber
+
+#include "moc_reportmaker.cpp"

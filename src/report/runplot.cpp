@@ -182,3 +182,5 @@ void RunPlot::showRun(const RunPlotData &data)
 }
 
 } // namespace chamber
+
+#include "moc_runplot.cpp"

@@ -111,3 +111,5 @@ void RunFeed::endRun(RunFact fact)
 }
 
 } // namespace chamber
+
+#include "moc_runfeed.cpp"

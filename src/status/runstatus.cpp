@@ -101,3 +101,5 @@ QString RunStatus::during(const RunFact &fact) const
 }
 
 } // namespace chamber
+
+#include "moc_runstatus.cpp"

@@ -316,3 +316,5 @@ void TrendPlot::fitValueAxis()
 }
 
 } // namespace chamber
+
+#include "moc_trendplot.cpp"
