@@ -125,8 +125,6 @@ void main::beginResumedRun(const RunStanding &standing)
     const QDateTime now = QDateTime::currentDateTime();
     setup.resumed = RunSetup::Resumed{standing.record, standing.wholeBytes,
                                       standing.elapsedAt(now), standing.resumedEvent(now)};
-    if (loadedProfile && loadedProfile->second == shownProfile())
-        loadedProfile.reset(); // the fields hold the record's profile now, not the file's
     runCompleted = false;
     lastSetpointSent = standing.setpointSentC; // what the controller holds until it is sent again
     feed->beginRun(setup, factNow(RunFact::RunBegun));
