@@ -288,7 +288,7 @@ private slots:
                  qPrintable(QString("dwell of 4 s took %1 ms").arg(nextAt - waitAt)));
     }
 
-    // A click, or a right-click and Escape, leaves the trend following the newest reading; a drag
+    // A left or a right click leaves the trend following the newest reading; a drag
     // of the time axis leaves the view where the operator put it, with a note that says so, until
     // a double-click.
     void followingLive()

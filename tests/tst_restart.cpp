@@ -23,8 +23,9 @@ constexpr double killedAfterS = 3; // of the first dwell
 int rowOf(const QList<RunFact> &rows, const QString &what, int from = 0)
 {
     for (int i = from; i < rows.size(); ++i)
-        if (rows[i].kind == RunFact::Phase ? rows[i].phase == what
-                                           : !rows[i].text.isEmpty() && rows[i].text.startsWith(what))
+        if (rows[i].kind == RunFact::Phase
+                ? rows[i].phase == what
+                : !rows[i].text.isEmpty() && rows[i].text.startsWith(what))
             return i;
     return -1;
 }
@@ -120,8 +121,8 @@ private slots:
         const QString record = killedInDwell();
         QVERIFY(!record.isEmpty());
         const QList<RunFact> before = rowsOf(record);
-        const double held = before.last().elapsedSeconds -
-                            before[rowOf(before, "Wait")].elapsedSeconds;
+        const double held =
+            before.last().elapsedSeconds - before[rowOf(before, "Wait")].elapsedSeconds;
         const qsizetype sent = sim.logLines("setpoint ").size();
 
         const QList<RunFact> rows = recovered(record, "resume");
@@ -158,8 +159,10 @@ private slots:
         QTest::addColumn<QString>("choice");
         QTest::addColumn<QString>("ending");
         QTest::addColumn<QStringList>("sent");
-        QTest::newRow("end") << "end" << "ended after restart" << QStringList{"setpoint 250"};
-        QTest::newRow("leave") << "leave" << "abandoned after restart" << QStringList();
+        QTest::newRow("end") << "end"
+                             << "ended after restart" << QStringList{"setpoint 250"};
+        QTest::newRow("leave") << "leave"
+                               << "abandoned after restart" << QStringList();
     }
     void endOrLeave()
     {

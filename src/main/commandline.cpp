@@ -330,8 +330,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
         const auto found = std::find_if(choices.begin(), choices.end(),
                                         [&](const auto &c) { return c.first == choice; });
         if (found == choices.end())
-            return bad(QStringLiteral("--recover takes resume, end, leave or ask, not '%1'.")
-                           .arg(choice));
+            return bad(
+                QStringLiteral("--recover takes resume, end, leave or ask, not '%1'.").arg(choice));
         command.options.recover = found->second;
     }
     for (const auto &[option, value] : {std::pair{&operatorName, &command.options.operatorName},
@@ -350,8 +350,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
         return bad(QStringLiteral("--output goes with --report."));
     if (parser.isSet(report)) {
         for (const QCommandLineOption *windowOption :
-             {&port, &profile, &records, &autoread, &operatorName, &testId, &recover, &mqtt,
-              &user, &passwordFile, &ca, &station, &overview}) {
+             {&port, &profile, &records, &autoread, &operatorName, &testId, &recover, &mqtt, &user,
+              &passwordFile, &ca, &station, &overview}) {
             if (parser.isSet(*windowOption))
                 return bad(QStringLiteral("--report opens no window: --%1 does not go with it.")
                                .arg(windowOption->names().constFirst()));
@@ -384,9 +384,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
         return Setting{value, QStringLiteral("%1 in %2").arg(storedKey, file), true};
     };
     if (parser.isSet(overview)) {
-        for (const QCommandLineOption *other :
-             {&port, &profile, &records, &autoread, &mqtt, &station, &operatorName, &testId,
-              &recover}) {
+        for (const QCommandLineOption *other : {&port, &profile, &records, &autoread, &mqtt,
+                                                &station, &operatorName, &testId, &recover}) {
             if (parser.isSet(*other))
                 return bad(QStringLiteral("--overview opens the lab overview alone, with no "
                                           "chamber: it takes no --%1.")

@@ -3,8 +3,8 @@
 
 #include "dialogs/recoverydialog.h"
 #include "link/pendingwrite.h"
-#include "recovery/runstanding.h"
 #include "link/seriallink.h"
+#include "recovery/runstanding.h"
 #include "run/runfact.h"
 
 #include <QByteArray>

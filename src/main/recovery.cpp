@@ -61,8 +61,7 @@ void main::recover(const RunStanding &standing, RecoveryChoice choice)
     case RecoveryChoice::Leave:
         runRecord->endAfterRestart(
             standing.record, standing.wholeBytes,
-            standing.endRow(QDateTime::currentDateTime(), restartEvents::abandoned,
-                            RunFact::none));
+            standing.endRow(QDateTime::currentDateTime(), restartEvents::abandoned, RunFact::none));
         return;
     case RecoveryChoice::Ask:
         return; // closed without a choice: asked again at the next start
@@ -72,9 +71,9 @@ void main::recover(const RunStanding &standing, RecoveryChoice choice)
 bool main::openRecordedPort(const RunStanding &standing)
 {
     const QString &port = standing.setup.port;
-    const QString cause = QStringLiteral("The run begun %1 on %2 was not taken up")
-                              .arg(standing.setup.started.toString(QStringLiteral("yyyy-MM-dd HH:mm")),
-                                   port);
+    const QString cause =
+        QStringLiteral("The run begun %1 on %2 was not taken up")
+            .arg(standing.setup.started.toString(QStringLiteral("yyyy-MM-dd HH:mm")), port);
     if (portselect->findText(port) <= 0) {
         basicutilities::alertWhenFree(
             recoveryTitle,
@@ -123,8 +122,8 @@ void main::beginResumedRun(const RunStanding &standing)
     startcycle();
     RunSetup setup = standing.setup;
     const QDateTime now = QDateTime::currentDateTime();
-    setup.resumed = RunSetup::Resumed{standing.record, standing.wholeBytes,
-                                      standing.elapsedAt(now), standing.resumedEvent(now)};
+    setup.resumed = RunSetup::Resumed{standing.record, standing.wholeBytes, standing.elapsedAt(now),
+                                      standing.resumedEvent(now)};
     runCompleted = false;
     lastSetpointSent = standing.setpointSentC; // what the controller holds until it is sent again
     feed->beginRun(setup, factNow(RunFact::RunBegun));

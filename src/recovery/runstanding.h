@@ -21,10 +21,10 @@ struct RunStanding
     qint64 wholeBytes = 0; // the record up to its last whole row; a torn row after it is dropped
     QDateTime lastRow;     // the time of its last whole row
     double lastElapsedS = 0;
-    int cycle = 0;      // the cycle counter: the cycle under way, 0 before the first
-    int point = -1;     // the point approached or held, 0 to 3; -1 before the first
-    QString phase;      // "Heat", "Cool", "Wait" or "Hold"
-    bool dwelling = false;   // the point had been reached and its dwell was under way
+    int cycle = 0;            // the cycle counter: the cycle under way, 0 before the first
+    int point = -1;           // the point approached or held, 0 to 3; -1 before the first
+    QString phase;            // "Heat", "Cool", "Wait" or "Hold"
+    bool dwelling = false;    // the point had been reached and its dwell was under way
     double dwellPlannedS = 0; // of the point
     // What is left of the dwell: the planned seconds less those held; with a guaranteed soak,
     // less those held in the band. The whole dwell while the point was still being approached.

@@ -13,13 +13,11 @@ const QString manualSetpoint = QStringLiteral("manual setpoint"); // "Set Temp",
 const QString phaseChange = QStringLiteral("phase change");
 const QString newCycle = QStringLiteral("new cycle");
 // How a run can end; anything else is an event within it.
-const QStringList endings = {QStringLiteral("completed"),
-                             QStringLiteral("stopped by the operator"),
-                             QStringLiteral("port lost"),
-                             QStringLiteral("window closed"),
-                             QStringLiteral("ended by alarm"),
-                             restartEvents::ended,
-                             restartEvents::abandoned};
+const QStringList endings = {
+    QStringLiteral("completed"),      QStringLiteral("stopped by the operator"),
+    QStringLiteral("port lost"),      QStringLiteral("window closed"),
+    QStringLiteral("ended by alarm"), restartEvents::ended,
+    restartEvents::abandoned};
 
 } // namespace
 

@@ -58,11 +58,11 @@ public:
         }
     }
 
-    QSet<QString> present;  // names that open
+    QSet<QString> present;           // names that open
     QHash<QString, QString> devices; // what each name leads to
-    QStringList calls;      // every open, close and send, in order
-    QList<QByteArray> sent; // frames written while a port was open
-    QString openPort;       // empty when closed
+    QStringList calls;               // every open, close and send, in order
+    QList<QByteArray> sent;          // frames written while a port was open
+    QString openPort;                // empty when closed
     ErrorRecord error;
     std::function<void(const QByteArray &)> answer; // called for each frame sent
     QByteArray pending;
