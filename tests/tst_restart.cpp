@@ -79,8 +79,13 @@ class tst_restart : public QObject
             QTest::qWait(50);
         if (!dwelled())
             qWarning("no dwell of %g s in %s", killedAfterS, qPrintable(record));
+        const qsizetype closed = sim.logLines("close").size();
         probe.kill(); // SIGKILL: nothing of the program's own ending runs
         probe.waitForFinished();
+        // the simulator has seen the port closed, and so every frame the window sent before
+        for (QDeadlineTimer deadline(simStartMs);
+             sim.logLines("close").size() == closed && !deadline.hasExpired();)
+            QTest::qWait(20);
         return record;
     }
 
