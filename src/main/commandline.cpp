@@ -121,19 +121,16 @@ std::optional<BrokerSettings> brokerSettings(const Setting &url,
     settings.address = *address;
     settings.user = pick("user").value;
 
+    // --mqtt-password-file, then the environment, then the settings file's password file
     const Setting passwordFile = pick("password-file");
-    if (!passwordFile.value.isEmpty() && !passwordFile.fromFile) {
+    const bool fromEnvironment = qEnvironmentVariableIsSet(passwordVariable);
+    if (!passwordFile.value.isEmpty() && (!passwordFile.fromFile || !fromEnvironment)) {
         const std::optional<QString> password = readPassword(passwordFile.value, problem);
         if (!password)
             return fail(passwordFile, problem);
         settings.password = *password;
-    } else if (qEnvironmentVariableIsSet(passwordVariable)) {
+    } else if (fromEnvironment) {
         settings.password = qEnvironmentVariable(passwordVariable);
-    } else if (!passwordFile.value.isEmpty()) {
-        const std::optional<QString> password = readPassword(passwordFile.value, problem);
-        if (!password)
-            return fail(passwordFile, problem);
-        settings.password = *password;
     }
 
     const Setting ca = pick("ca");

@@ -7,10 +7,10 @@
 #include "util/numbertext.h"
 
 #include <QDir>
-#include <QFile>
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace chamber {
 
@@ -70,12 +70,17 @@ RunFact RunStanding::endRow(const QDateTime &now, const QString &ending, double 
     return row;
 }
 
-std::optional<RunStanding> runStanding(const QString &path, const QByteArray &text, QString &error)
+namespace {
+
+// The standing of the record that read() parses, handing each row to the reader it is given.
+std::optional<RunStanding>
+standingOf(const QString &path,
+           const std::function<std::optional<RecordFile>(const RowReader &)> &read)
 {
     RunAnalysis analysis;
     RunFact last;
     bool begun = false;
-    const auto record = parseRecord(text, error, [&](const RunFact &row) {
+    const auto record = read([&](const RunFact &row) {
         begun = begun || row.kind == RunFact::RunBegun;
         analysis.take(row);
         last = row;
@@ -114,10 +119,18 @@ std::optional<RunStanding> runStanding(const QString &path, const QByteArray &te
     return s;
 }
 
+} // namespace
+
+std::optional<RunStanding> runStanding(const QString &path, const QByteArray &text, QString &error)
+{
+    return standingOf(path,
+                      [&](const RowReader &onRow) { return parseRecord(text, error, onRow); });
+}
+
 std::optional<RunStanding> unendedRun(const QString &folder, QString &error)
 {
     QStringList names = QDir(folder).entryList({QStringLiteral("*.csv")}, QDir::Files);
-    // named by their start: the newest last
+    // named by their start: the newest first
     std::sort(names.begin(), names.end(), std::greater<>());
     for (const QString &name : names) {
         if (name.contains(QLatin1String("_manual")))
@@ -125,13 +138,9 @@ std::optional<RunStanding> unendedRun(const QString &folder, QString &error)
         const QString path = QDir(folder).filePath(name);
         if (recordInUse(path))
             continue; // another chamberctl's run, under way
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            error = QStringLiteral("%1: %2").arg(path, file.errorString());
-            return std::nullopt;
-        }
         QString why;
-        auto standing = runStanding(path, file.readAll(), why);
+        auto standing =
+            standingOf(path, [&](const RowReader &onRow) { return readRecord(path, why, onRow); });
         if (!why.isEmpty())
             error = QStringLiteral("%1: %2").arg(path, why);
         return standing;
