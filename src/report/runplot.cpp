@@ -13,12 +13,6 @@ namespace {
 constexpr int tickFontPoints = 8;
 constexpr double leastValueSpan = 2.0;   // degrees C shown at least, so noise doesn't fill the plot
 constexpr double valueMarginShare = 0.1; // room above and below the data
-constexpr int bandAlpha = 40;            // pale enough to lie beneath the lines
-
-QColor pale(int r, int g, int b)
-{
-    return QColor(r, g, b, bandAlpha);
-}
 
 } // namespace
 
@@ -116,8 +110,7 @@ RunPlot::RunPlot(QWidget *parent)
 
     // The same bands as the live trend's: a day of short dwells draws as fast as a few.
     addLayer(QStringLiteral("bands"), layer(QStringLiteral("main")), limBelow);
-    bands = new PhaseBands(xAxis, QStringLiteral("bands"),
-                           {pale(255, 0, 0), pale(0, 0, 255), pale(0, 255, 0)});
+    bands = new PhaseBands(xAxis, QStringLiteral("bands"), phaseColours());
     // The cycle marks run from 0 to 1 on a hidden axis of their own, filling the height.
     yAxis2->setRange(0, 1);
     cycleGraph = addGraph(xAxis, yAxis2);

@@ -9,6 +9,12 @@
 
 namespace chamber {
 
+QList<QColor> phaseColours()
+{
+    constexpr int alpha = 40;
+    return {QColor(255, 0, 0, alpha), QColor(0, 0, 255, alpha), QColor(0, 255, 0, alpha)};
+}
+
 PhaseBands::PhaseBands(QCPAxis *keyAxis, const QString &layerName, const QList<QColor> &colours)
     : QCPLayerable(keyAxis->parentPlot(), layerName)
     , colours(colours)

@@ -44,4 +44,8 @@ private:
     QPointer<QCPAxis> keyAxis;
 };
 
+// The state field's colours of "Heat", "Cool" and "Wait" (red, blue, green), pale enough to lie
+// beneath the lines: the kinds 0, 1 and 2 of a run's bands, in the trend and in the report alike.
+QList<QColor> phaseColours();
+
 } // namespace chamber

@@ -41,14 +41,6 @@ void endStep(QCPGraph *graph, double when)
     last->key = std::max((last - 1)->key, when);
 }
 
-// A phase's colour as the state field shows it, made pale enough to lie beneath the lines.
-QColor pale(const QColor &colour)
-{
-    QColor light = colour;
-    light.setAlpha(40);
-    return light;
-}
-
 double now()
 {
     return QDateTime::currentMSecsSinceEpoch() / 1000.0;
@@ -79,9 +71,7 @@ TrendPlot::TrendPlot(QWidget *parent)
     setPlottingHint(QCP::phFastPolylines);
     // The bands lie over the grid and beneath every line.
     addLayer(QStringLiteral("bands"), layer(QStringLiteral("main")), limBelow);
-    bands =
-        new PhaseBands(xAxis, QStringLiteral("bands"),
-                       {pale(QColor(255, 0, 0)), pale(QColor(0, 0, 255)), pale(QColor(0, 255, 0))});
+    bands = new PhaseBands(xAxis, QStringLiteral("bands"), phaseColours());
 
     // The cycle marks run from 0 to 1 on a hidden axis of their own, filling the height.
     yAxis2->setRange(0, 1);
